@@ -1,0 +1,48 @@
+// The interface every adapter backend implements. The front end (vtx.cpp)
+// checks handles and arguments, traces, and dispatches to the one backend
+// chosen at the first vtxFindControllers call; a backend never sees a handle,
+// only its own adapter index returned by open().
+#ifndef VTX_BACKEND_H
+#define VTX_BACKEND_H
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vtx {
+
+using GpioConfig = std::array<int32_t, 13>;
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual int32_t findControllers() = 0;
+    // Serial text of adapter `index` (at most VTX_SERIAL_SIZE - 1 characters).
+    virtual int32_t serialNumber(int32_t index, std::string &serial) = 0;
+    // Opens the adapter with that serial; returns the backend's own adapter
+    // index (>= 0) or a negative error.
+    virtual int32_t open(const std::string &serial) = 0;
+    // `buffer` holds `length` >= 4 bytes, zeroed by the caller.
+    virtual int32_t firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t length) = 0;
+    virtual int32_t i2cControl(int32_t adapter, int32_t speed, int32_t pullups,
+                               int32_t enable) = 0;
+    virtual int32_t gpioWriteControl(int32_t adapter, const GpioConfig &cfg) = 0;
+    virtual int32_t powerWriteControl(int32_t adapter, int32_t supplyOn, int32_t voltage) = 0;
+    virtual int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg,
+                                  uint8_t value) = 0;
+    virtual int32_t registerRead(int32_t adapter, uint16_t device, uint8_t reg) = 0;
+};
+
+// The simulated evaluation board.
+std::unique_ptr<Backend> makeSimBackend();
+
+// Linux i2c-dev. With an empty `namedBus` only USB-attached adapters found
+// under `sysfsRoot` count; otherwise exactly the named bus (e.g. /dev/i2c-1).
+std::unique_ptr<Backend> makeI2cDevBackend(const std::string &namedBus,
+                                           const std::string &sysfsRoot = "/sys");
+
+} // namespace vtx
+
+#endif

@@ -1,0 +1,66 @@
+/*
+ * vtx: the USB-to-I2C adapter library.
+ *
+ * A small C API over interchangeable backends: the simulated evaluation board
+ * ("sim"), a Linux I2C bus named by path, or the USB-attached I2C adapters the
+ * kernel exposes as /dev/i2c-N. The backend is chosen once, from the
+ * VTX_ADAPTER environment variable, when vtxFindControllers is first called.
+ *
+ * Every function returns a 32-bit signed result; a negative result is a
+ * failure and holds a negated errno value (-EBADF for a handle the library did
+ * not hand out, -EINVAL for a bad argument, -ENXIO for a chip that does not
+ * acknowledge, and the system's own reason from a real bus).
+ *
+ * VTX_TRACE=FILE appends one line per call to FILE.
+ */
+#ifndef VTX_VTX_H
+#define VTX_VTX_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Size of the buffer vtxGetSerialNumber fills, terminating NUL included. */
+#define VTX_SERIAL_SIZE 64
+
+/* Number of adapters present; 0 when there are none. */
+int32_t vtxFindControllers(void);
+
+/* Copies the serial number of adapter `index` into `serial`, which must hold
+ * VTX_SERIAL_SIZE bytes. */
+int32_t vtxGetSerialNumber(int32_t index, char *serial);
+
+/* Opens the adapter with that serial number; returns its handle (> 0). */
+int32_t vtxOpen(const char *serial);
+
+/* Fills `length` bytes (at least 4) of `buffer` with the firmware version:
+ * bytes 0 and 1 the adapter's major and minor, bytes 2 and 3 the second
+ * firmware's major and minor, further bytes 0. */
+int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length);
+
+/* Configures the I2C master. */
+int32_t vtxI2C_Control(int32_t handle, int32_t speed, int32_t pullups, int32_t enable);
+
+/* Configures the adapter's thirteen GPIO control values. */
+int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t cfg2,
+                             int32_t cfg3, int32_t cfg4, int32_t cfg5, int32_t cfg6,
+                             int32_t cfg7, int32_t cfg8, int32_t cfg9, int32_t cfg10,
+                             int32_t cfg11, int32_t cfg12);
+
+/* Switches the adapter's supply outputs for the target board. */
+int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage);
+
+/* Writes one register byte of the chip at 7-bit address `device`; 0 on
+ * success. */
+int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8_t value);
+
+/* Reads one register byte; returns the value (0..255) or a negative error. */
+int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

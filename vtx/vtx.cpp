@@ -1,0 +1,374 @@
+// The adapter library's front end: it owns the handles, checks every argument
+// before a backend sees it, writes the trace and dispatches to the one backend
+// chosen from VTX_ADAPTER. Backends only ever see their own adapter indices.
+#include "vtx/vtx.h"
+
+#include "vtx/backend.h"
+#include "vtx/internal.h"
+#include "vtx/vtx_testing.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vtx {
+namespace {
+
+constexpr int32_t kMinVersionLength = 4;
+constexpr int32_t kMaxVersionLength = 64;
+constexpr uint16_t kMaxDevice = 0x7F; // 7-bit addressing only
+
+// What VTX_ADAPTER falls back to when it names nothing usable: no adapter.
+class NoAdapterBackend final : public Backend {
+public:
+    int32_t findControllers() override { return 0; }
+    int32_t serialNumber(int32_t, std::string &) override { return -ENODEV; }
+    int32_t open(const std::string &) override { return -ENODEV; }
+    int32_t firmwareVersion(int32_t, uint8_t *, int32_t) override { return -ENODEV; }
+    int32_t i2cControl(int32_t, int32_t, int32_t, int32_t) override { return -ENODEV; }
+    int32_t gpioWriteControl(int32_t, const GpioConfig &) override { return -ENODEV; }
+    int32_t powerWriteControl(int32_t, int32_t, int32_t) override { return -ENODEV; }
+    int32_t registerWrite(int32_t, uint16_t, uint8_t, uint8_t) override { return -ENODEV; }
+    int32_t registerRead(int32_t, uint16_t, uint8_t) override { return -ENODEV; }
+};
+
+constexpr size_t kCallCount = static_cast<size_t>(test::Call::I2C_RegisterRead) + 1;
+
+struct Library {
+    bool traceChosen = false;
+    FILE *traceFile = nullptr;
+    test::TraceSink traceSink;
+    std::unique_ptr<Backend> backend;
+    // Handle h (1, 2, ...) is adapters[h - 1], the backend's adapter index.
+    std::vector<int32_t> adapters;
+    std::array<std::optional<int32_t>, kCallCount> forced;
+};
+
+// Never destroyed, so a call made during static destruction still works.
+Library &lib() {
+    static Library *l = new Library;
+    return *l;
+}
+
+std::unique_ptr<Backend> chooseBackend() {
+    const char *env = std::getenv("VTX_ADAPTER");
+    const std::string name = env ? env : "";
+    std::unique_ptr<Backend> backend;
+    if (name == "sim")
+        backend = makeSimBackend();
+    else if (name.empty())
+        backend = makeI2cDevBackend("");
+    else if (name[0] == '/')
+        backend = makeI2cDevBackend(name);
+    else
+        std::fprintf(stderr,
+                     "vtx: VTX_ADAPTER=\"%s\" is not an adapter; use sim, a /dev/i2c-N path, or "
+                     "leave it unset for USB adapters\n",
+                     name.c_str());
+    if (!backend)
+        backend = std::make_unique<NoAdapterBackend>();
+    return backend;
+}
+
+Backend &backend() {
+    Library &l = lib();
+    if (!l.backend)
+        l.backend = chooseBackend();
+    return *l.backend;
+}
+
+// Held by every library call: serialises the library and, on the first call,
+// opens the trace named by VTX_TRACE.
+class CallScope {
+public:
+    CallScope() : lock_(detail::libraryMutex()) {
+        Library &l = lib();
+        if (l.traceChosen)
+            return;
+        l.traceChosen = true;
+        const char *path = std::getenv("VTX_TRACE");
+        if (!path || !*path)
+            return;
+        l.traceFile = std::fopen(path, "a");
+        if (!l.traceFile)
+            std::fprintf(stderr, "vtx: cannot open trace file \"%s\": %s\n", path,
+                         std::strerror(errno));
+    }
+
+private:
+    std::lock_guard<std::recursive_mutex> lock_;
+};
+
+bool tracing() {
+    return lib().traceFile || lib().traceSink;
+}
+
+void emit(const std::string &line) {
+    Library &l = lib();
+    if (l.traceFile) {
+        std::fprintf(l.traceFile, "%s\n", line.c_str());
+        std::fflush(l.traceFile);
+    }
+    // A copy, so that a sink which replaces itself is not destroyed mid-call.
+    if (const test::TraceSink sink = l.traceSink)
+        sink(line);
+}
+
+__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
+    va_list args, again;
+    va_start(args, fmt);
+    va_copy(again, args);
+    std::string out(std::max(std::vsnprintf(nullptr, 0, fmt, args), 0), '\0');
+    va_end(args);
+    std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+    va_end(again);
+    return out;
+}
+
+// Caller-supplied text in double quotes, escaped so that a line stays a line.
+std::string quoted(const char *text) {
+    if (!text)
+        return "NULL";
+    std::string out = "\"";
+    for (const char *p = text; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == '"' || c == '\\')
+            out += {'\\', *p};
+        else if (c < 0x20 || c == 0x7F)
+            out += format("\\x%02X", c);
+        else
+            out += *p;
+    }
+    return out + '"';
+}
+
+std::optional<int32_t> forced(test::Call call) {
+    return lib().forced[static_cast<size_t>(call)];
+}
+
+// A forced result stands in for the backend, which then sees nothing.
+template <typename F> int32_t dispatch(test::Call call, F &&toBackend) {
+    if (const auto r = forced(call))
+        return *r;
+    return toBackend(backend());
+}
+
+bool adapterOf(int32_t handle, int32_t &adapter) {
+    const auto &adapters = lib().adapters;
+    if (handle < 1 || static_cast<size_t>(handle) > adapters.size())
+        return false;
+    adapter = adapters[handle - 1];
+    return true;
+}
+
+int32_t handleFor(int32_t adapter) {
+    auto &adapters = lib().adapters;
+    // Opening an adapter again gives back its handle: there is no close, and
+    // a handle per open would let a retrying caller grow the table forever.
+    const auto it = std::find(adapters.begin(), adapters.end(), adapter);
+    if (it != adapters.end())
+        return static_cast<int32_t>(it - adapters.begin()) + 1;
+    adapters.push_back(adapter);
+    return static_cast<int32_t>(adapters.size());
+}
+
+} // namespace
+
+namespace test {
+
+void forceResult(Call call, int32_t result) {
+    std::lock_guard lock(detail::libraryMutex());
+    lib().forced[static_cast<size_t>(call)] = result;
+}
+
+void clearForcedResult(Call call) {
+    std::lock_guard lock(detail::libraryMutex());
+    lib().forced[static_cast<size_t>(call)].reset();
+}
+
+void reset() {
+    std::lock_guard lock(detail::libraryMutex());
+    Library &l = lib();
+    if (l.traceFile)
+        std::fclose(l.traceFile);
+    l = Library();
+    detail::resetSimBoard();
+}
+
+void setTraceSink(TraceSink sink) {
+    std::lock_guard lock(detail::libraryMutex());
+    lib().traceSink = std::move(sink);
+}
+
+} // namespace test
+
+std::recursive_mutex &detail::libraryMutex() {
+    static auto *mutex = new std::recursive_mutex;
+    return *mutex;
+}
+
+} // namespace vtx
+
+using vtx::test::Call;
+
+int32_t vtxFindControllers(void) {
+    vtx::CallScope scope;
+    vtx::backend(); // chosen here even when the result is forced
+    const int32_t r =
+        vtx::dispatch(Call::FindControllers, [](vtx::Backend &b) { return b.findControllers(); });
+    if (vtx::tracing())
+        vtx::emit(vtx::format("vtxFindControllers() = %d", r));
+    return r;
+}
+
+int32_t vtxGetSerialNumber(int32_t index, char *serial) {
+    vtx::CallScope scope;
+    int32_t r;
+    if (!serial) {
+        r = -EINVAL;
+    } else {
+        // Never leave the caller's buffer as it was: on any failure it reads "".
+        serial[0] = '\0';
+        std::string text;
+        if (index < 0)
+            r = -EINVAL;
+        else if (auto f = vtx::forced(Call::GetSerialNumber))
+            r = *f;
+        else if ((r = vtx::backend().serialNumber(index, text)) >= 0)
+            std::snprintf(serial, VTX_SERIAL_SIZE, "%s", text.c_str());
+    }
+    if (vtx::tracing())
+        vtx::emit(
+            vtx::format("vtxGetSerialNumber(%d, %s) = %d", index, vtx::quoted(serial).c_str(), r));
+    return r;
+}
+
+int32_t vtxOpen(const char *serial) {
+    vtx::CallScope scope;
+    int32_t r;
+    if (!serial)
+        r = -EINVAL;
+    else if (auto f = vtx::forced(Call::Open))
+        r = *f;
+    else if ((r = vtx::backend().open(serial)) >= 0)
+        r = vtx::handleFor(r);
+    if (vtx::tracing())
+        vtx::emit(vtx::format("vtxOpen(%s) = %d", vtx::quoted(serial).c_str(), r));
+    return r;
+}
+
+int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length) {
+    vtx::CallScope scope;
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter)) {
+        r = -EBADF;
+    } else if (!buffer || length < vtx::kMinVersionLength || length > vtx::kMaxVersionLength) {
+        r = -EINVAL;
+    } else {
+        std::memset(buffer, 0, length);
+        r = vtx::dispatch(Call::FirmwareVersion_Read, [&](vtx::Backend &b) {
+            return b.firmwareVersion(adapter, buffer, length);
+        });
+    }
+    if (vtx::tracing()) {
+        std::string line = vtx::format("vtxFirmwareVersion_Read(%d, %d) = %d", handle, length, r);
+        if (r >= 0) {
+            for (int32_t i = 0; i < length; ++i)
+                line += vtx::format(i == 0 ? " [%02X" : " %02X", buffer[i]);
+            line += ']';
+        }
+        vtx::emit(line);
+    }
+    return r;
+}
+
+int32_t vtxI2C_Control(int32_t handle, int32_t speed, int32_t pullups, int32_t enable) {
+    vtx::CallScope scope;
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter))
+        r = -EBADF;
+    else
+        r = vtx::dispatch(Call::I2C_Control, [&](vtx::Backend &b) {
+            return b.i2cControl(adapter, speed, pullups, enable);
+        });
+    if (vtx::tracing())
+        vtx::emit(
+            vtx::format("vtxI2C_Control(%d, %d, %d, %d) = %d", handle, speed, pullups, enable, r));
+    return r;
+}
+
+int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t cfg2, int32_t cfg3,
+                             int32_t cfg4, int32_t cfg5, int32_t cfg6, int32_t cfg7, int32_t cfg8,
+                             int32_t cfg9, int32_t cfg10, int32_t cfg11, int32_t cfg12) {
+    vtx::CallScope scope;
+    const vtx::GpioConfig cfg = {cfg0, cfg1, cfg2, cfg3,  cfg4,  cfg5, cfg6,
+                                 cfg7, cfg8, cfg9, cfg10, cfg11, cfg12};
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter))
+        r = -EBADF;
+    else
+        r = vtx::dispatch(Call::GPIO_WriteControl,
+                          [&](vtx::Backend &b) { return b.gpioWriteControl(adapter, cfg); });
+    if (vtx::tracing()) {
+        std::string line = vtx::format("vtxGPIO_WriteControl(%d", handle);
+        for (int32_t value : cfg)
+            line += vtx::format(", %d", value);
+        vtx::emit(line + vtx::format(") = %d", r));
+    }
+    return r;
+}
+
+int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage) {
+    vtx::CallScope scope;
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter))
+        r = -EBADF;
+    else
+        r = vtx::dispatch(Call::Power_WriteControl, [&](vtx::Backend &b) {
+            return b.powerWriteControl(adapter, supplyOn, voltage);
+        });
+    if (vtx::tracing())
+        vtx::emit(
+            vtx::format("vtxPower_WriteControl(%d, %d, %d) = %d", handle, supplyOn, voltage, r));
+    return r;
+}
+
+int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8_t value) {
+    vtx::CallScope scope;
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter))
+        r = -EBADF;
+    else if (device > vtx::kMaxDevice)
+        r = -EINVAL;
+    else
+        r = vtx::dispatch(Call::I2C_RegisterWrite, [&](vtx::Backend &b) {
+            return b.registerWrite(adapter, device, reg, value);
+        });
+    if (vtx::tracing())
+        vtx::emit(vtx::format("vtxI2C_RegisterWrite(%d, 0x%02X, 0x%02X, 0x%02X) = %d", handle,
+                              device, reg, value, r));
+    return r;
+}
+
+int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
+    vtx::CallScope scope;
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter))
+        r = -EBADF;
+    else if (device > vtx::kMaxDevice)
+        r = -EINVAL;
+    else
+        r = vtx::dispatch(Call::I2C_RegisterRead,
+                          [&](vtx::Backend &b) { return b.registerRead(adapter, device, reg); });
+    if (vtx::tracing())
+        vtx::emit(
+            vtx::format("vtxI2C_RegisterRead(%d, 0x%02X, 0x%02X) = %d", handle, device, reg, r));
+    return r;
+}

@@ -1,0 +1,9 @@
+#include "panel/about_dlg.h"
+
+#include "panel/dialog_builder.h"
+
+CAboutDlg::CAboutDlg(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    BuildDialog(this, res::kAboutTemplate);
+}

@@ -1,0 +1,203 @@
+#include "panel/ceval_dlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+
+#include "panel/dialog_builder.h"
+#include "panel/register_map.h"
+#include "res/resource.h"
+
+// Every field bound to a control; Pull and Push walk this one table.
+const CEvalDlg::Binding CEvalDlg::kBindings[] = {
+    {IDC_REGADDR, &CEvalDlg::m_strRegAddr, nullptr},
+    {IDC_DATA, &CEvalDlg::m_strData, nullptr},
+    {IDC_REG00, &CEvalDlg::m_strReg00, nullptr},
+    {IDC_REG01, &CEvalDlg::m_strReg01, nullptr},
+    {IDC_REG02, &CEvalDlg::m_strReg02, nullptr},
+    {IDC_REG03, &CEvalDlg::m_strReg03, nullptr},
+    {IDC_REG04, &CEvalDlg::m_strReg04, nullptr},
+    {IDC_REG06, &CEvalDlg::m_strReg06, nullptr},
+    {IDC_REG07, &CEvalDlg::m_strReg07, nullptr},
+    {IDC_REG05, &CEvalDlg::m_strReg05, nullptr},
+    {IDC_FEEDBACK_B, nullptr, &CEvalDlg::m_bFeedbackB},
+    {IDC_FEEDBACK_A, nullptr, &CEvalDlg::m_bFeedbackA},
+    {IDC_PWM_ACTIVE_LOW, nullptr, &CEvalDlg::m_bPwmActiveLow},
+    {IDC_PWM_B, nullptr, &CEvalDlg::m_bPwmB},
+    {IDC_PWM_A, nullptr, &CEvalDlg::m_bPwmA},
+    {IDC_SLEEP, nullptr, &CEvalDlg::m_bSleep},
+    {IDC_LINEAR_A, nullptr, &CEvalDlg::m_bLinearA},
+    {IDC_LINEAR_B, nullptr, &CEvalDlg::m_bLinearB},
+    {IDC_LED_A_EN, nullptr, &CEvalDlg::m_bLedAEn},
+    {IDC_LED_B_EN, nullptr, &CEvalDlg::m_bLedBEn},
+    {IDC_LED2_ON_A, nullptr, &CEvalDlg::m_bLed2OnA},
+    {IDC_SLOW_START, nullptr, &CEvalDlg::m_bSlowStart},
+    {IDC_FLAG_OCP, nullptr, &CEvalDlg::m_bFlagOcp},
+    {IDC_FLAG_OVP, nullptr, &CEvalDlg::m_bFlagOvp},
+    {IDC_FLAG_TSD, nullptr, &CEvalDlg::m_bFlagTsd},
+    {IDC_REG09, &CEvalDlg::m_strReg09, nullptr},
+    {IDC_REG0A, &CEvalDlg::m_strReg0A, nullptr},
+    {IDC_REG0B, &CEvalDlg::m_strReg0B, nullptr},
+    {IDC_REG12, &CEvalDlg::m_strReg12, nullptr},
+    {IDC_REG08, &CEvalDlg::m_strReg08, nullptr},
+};
+
+CEvalDlg::CEvalDlg(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_hIcon(QStringLiteral(":/res/icon-48.png")) {
+    m_hIcon.addFile(QStringLiteral(":/res/icon-16.png"));
+    m_hIcon.addFile(QStringLiteral(":/res/icon-32.png"));
+    m_hIcon.addFile(QStringLiteral(":/res/icon-64.png"));
+}
+
+CEvalDlg::~CEvalDlg() = default;
+
+void CEvalDlg::Create() {
+    if (m_created)
+        return;
+    m_created = true;
+    m_controls = BuildDialog(this, res::kMainTemplate);
+
+    auto list = [this](int id) { return qobject_cast<QComboBox *>(GetDlgItem(id)); };
+    auto slider = [this](int id) { return qobject_cast<QSlider *>(GetDlgItem(id)); };
+    m_cbFmode = list(IDC_FMODE);
+    m_cbOcp = list(IDC_OCP);
+    m_cbOvp = list(IDC_OVP);
+    m_cbRampOff = list(IDC_RAMP_OFF);
+    m_cbRampStop = list(IDC_RAMP_STOP);
+    m_cbRampOn = list(IDC_RAMP_ON);
+    m_cbRampStart = list(IDC_RAMP_START);
+    m_slBrightA = slider(IDC_BRIGHT_A);
+    m_slBrightB = slider(IDC_BRIGHT_B);
+    m_slCurrentA = slider(IDC_CURRENT_A);
+    m_slCurrentB = slider(IDC_CURRENT_B);
+
+    for (const Binding &b : kBindings) {
+        if (b.text)
+            m_boundTexts.push_back({qobject_cast<QLineEdit *>(GetDlgItem(b.id)), b.text});
+        else
+            m_boundChecks.push_back({qobject_cast<QCheckBox *>(GetDlgItem(b.id)), b.check});
+    }
+
+    m_systemMenu = new QMenu(this);
+    QAction *close = m_systemMenu->addAction(tr("&Close"));
+    close->setData(SC_CLOSE);
+    connect(m_systemMenu, &QMenu::triggered, this,
+            [this](QAction *action) { Dispatch(Event::SysCommand, 0, action->data().toInt()); });
+
+    WireEvents();
+    InitPanel();
+    // The focus starts on the first control in tab order.
+    if (QWidget *first = GetDlgItem(IDCANCEL))
+        first->setFocus();
+}
+
+int CEvalDlg::DoModal() {
+    Create();
+    return exec();
+}
+
+void CEvalDlg::InitDialogBase() {
+    for (std::size_t i = 0; i < kListCount; ++i) {
+        auto *list = qobject_cast<QComboBox *>(GetDlgItem(kListChoices[i].listId));
+        const QSignalBlocker quiet(list);
+        for (int item = 0; item < kListChoices[i].count; ++item)
+            list->addItem(QString::fromUtf8(kListChoices[i].items[item]));
+        list->setCurrentIndex(-1);
+    }
+    Push();
+}
+
+void CEvalDlg::Pull() {
+    for (const BoundText &t : m_boundTexts)
+        this->*t.field = t.edit->text();
+    for (const BoundCheck &c : m_boundChecks)
+        this->*c.field = c.box->isChecked() ? 1 : 0;
+}
+
+void CEvalDlg::Push() {
+    // Push runs on every slider repaint: a control that already shows its
+    // value is left alone, so a cursor or an undo history is never disturbed.
+    for (const BoundText &t : m_boundTexts) {
+        if (t.edit->text() != this->*t.field)
+            t.edit->setText(this->*t.field);
+    }
+    for (const BoundCheck &c : m_boundChecks) {
+        const bool checked = (this->*c.field) != 0;
+        if (c.box->isChecked() != checked)
+            c.box->setChecked(checked);
+    }
+}
+
+QString *CEvalDlg::RegisterText(uint8_t reg) {
+    const RegisterInfo *info = FindRegister(reg);
+    if (!info)
+        return nullptr;
+    for (const Binding &b : kBindings) {
+        if (b.id == info->textId)
+            return &(this->*b.text);
+    }
+    return nullptr;
+}
+
+void CEvalDlg::SetDlgItemText(int id, const QString &text) {
+    if (auto *label = qobject_cast<QLabel *>(GetDlgItem(id))) {
+        if (label->text() != text)
+            label->setText(text);
+    }
+}
+
+QString CEvalDlg::GetDlgItemText(int id) const {
+    if (auto *label = qobject_cast<QLabel *>(GetDlgItem(id)))
+        return label->text();
+    if (auto *edit = qobject_cast<QLineEdit *>(GetDlgItem(id)))
+        return edit->text();
+    return {};
+}
+
+void CEvalDlg::SetStatus(const QString &text) {
+    // Nothing reopens a failed adapter, so nothing may claim it is ready.
+    if (m_linkFailed)
+        return;
+    SetDlgItemText(IDC_STATUS, text);
+}
+
+void CEvalDlg::keyPressEvent(QKeyEvent *event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && mods == Qt::NoModifier) {
+        // Enter clicks a focused push button; anywhere else it is the accept
+        // command, which ends the panel.
+        if (auto *button = qobject_cast<QPushButton *>(focusWidget()))
+            button->click();
+        else
+            accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Space && mods == Qt::AltModifier) {
+        ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CEvalDlg::contextMenuEvent(QContextMenuEvent *event) {
+    ShowSystemMenu(event->globalPos());
+}
+
+void CEvalDlg::ShowSystemMenu(const QPoint &globalPos) {
+    if (m_systemMenu)
+        m_systemMenu->popup(globalPos);
+}
+
+void CEvalDlg::paintEvent(QPaintEvent *event) {
+    Dispatch(Event::Paint, 0);
+    QDialog::paintEvent(event);
+}

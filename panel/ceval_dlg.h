@@ -1,0 +1,163 @@
+// The panel window: the whole user interface and the owner of the panel
+// state, the members bound to its controls.
+#ifndef PANEL_CEVAL_DLG_H
+#define PANEL_CEVAL_DLG_H
+
+#include <QDialog>
+#include <QHash>
+#include <QIcon>
+#include <QString>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QSlider;
+
+class CEvalDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CEvalDlg(QWidget *parent = nullptr);
+    ~CEvalDlg() override;
+
+    // Creates the window from its template and runs its initialisation,
+    // still hidden. DoModal does this, shows the window and runs it.
+    void Create();
+    int DoModal();
+
+    QWidget *GetDlgItem(int id) const { return m_controls.value(id); }
+    QMenu *GetSystemMenu() const { return m_systemMenu; }
+
+    // Copy every bound control into its field, and back.
+    void Pull();
+    void Push();
+
+    // Events the window routes to actions.
+    enum class Event { Click, SelChange, CustomDraw, SysCommand, Paint, QueryDragIcon };
+    struct EventArgs {
+        int id;     // control ID; 0 for window events
+        int param;  // the command of a system command
+        int result; // what a notification answers
+    };
+    using Handler = void (CEvalDlg::*)(EventArgs &);
+    struct Route {
+        Event event;
+        int id;
+        Handler handler;
+    };
+    static const Route kRoutes[];
+    static const std::size_t kRouteCount;
+
+    // Runs the action routed for (event, id), as an event of its own; returns
+    // its answer.
+    int Dispatch(Event event, int id, int param = 0);
+
+    // Actions.
+    bool InitPanel();
+    void ReadbackAll();
+    void OnBitToggle(EventArgs &args);
+    void OnBoostList(EventArgs &args);
+    void OnRampList(EventArgs &args);
+    void OnSliderDraw(EventArgs &args);
+    void OnSleepButton(EventArgs &args);
+    void OnSwReset(EventArgs &args);
+    void OnManualWrite(EventArgs &args);
+    void OnManualRead(EventArgs &args);
+    void OnReadbackAll(EventArgs &args);
+    void OnSysCommand(EventArgs &args);
+    void OnPaint(EventArgs &args);
+    void OnQueryDragIcon(EventArgs &args);
+
+    // Controls used directly, not through the bound fields.
+    QComboBox *m_cbFmode = nullptr;
+    QComboBox *m_cbOcp = nullptr;
+    QComboBox *m_cbOvp = nullptr;
+    QComboBox *m_cbRampOff = nullptr;
+    QComboBox *m_cbRampStop = nullptr;
+    QComboBox *m_cbRampOn = nullptr;
+    QComboBox *m_cbRampStart = nullptr;
+    QSlider *m_slBrightA = nullptr;
+    QSlider *m_slBrightB = nullptr;
+    QSlider *m_slCurrentA = nullptr;
+    QSlider *m_slCurrentB = nullptr;
+
+    // Panel state: fields bound to controls by Pull and Push.
+    QString m_strRegAddr;
+    QString m_strData;
+    QString m_strReg00;
+    QString m_strReg01;
+    QString m_strReg02;
+    QString m_strReg03;
+    QString m_strReg04;
+    QString m_strReg06;
+    QString m_strReg07;
+    QString m_strReg05;
+    int m_bFeedbackB = 1;
+    int m_bFeedbackA = 1;
+    int m_bPwmActiveLow = 0;
+    int m_bPwmB = 0;
+    int m_bPwmA = 0;
+    int m_bSleep = 1;
+    int m_bLinearA = 0;
+    int m_bLinearB = 0;
+    int m_bLedAEn = 0;
+    int m_bLedBEn = 0;
+    int m_bLed2OnA = 0;
+    int m_bSlowStart = 0;
+    int m_bFlagOcp = 0;
+    int m_bFlagOvp = 0;
+    int m_bFlagTsd = 0;
+    QString m_strReg09;
+    QString m_strReg0A;
+    QString m_strReg0B;
+    QString m_strReg12;
+    QString m_strReg08;
+
+    QIcon m_hIcon;
+
+    // The field showing register `reg` as two hex digits; null for a
+    // register without one.
+    QString *RegisterText(uint8_t reg);
+    void SetDlgItemText(int id, const QString &text);
+    QString GetDlgItemText(int id) const;
+    // The status line; once the adapter failed to set up, its error stays.
+    void SetStatus(const QString &text);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    struct Binding {
+        int id;
+        QString CEvalDlg::*text;
+        int CEvalDlg::*check;
+    };
+    static const Binding kBindings[];
+    struct BoundText {
+        QLineEdit *edit;
+        QString CEvalDlg::*field;
+    };
+    struct BoundCheck {
+        QCheckBox *box;
+        int CEvalDlg::*field;
+    };
+
+    void InitDialogBase();
+    void WireEvents();
+    void ShowSystemMenu(const QPoint &globalPos);
+
+    QHash<int, QWidget *> m_controls;
+    std::vector<BoundText> m_boundTexts;
+    std::vector<BoundCheck> m_boundChecks;
+    QMenu *m_systemMenu = nullptr;
+    bool m_created = false;
+    bool m_linkFailed = false;
+    int m_actionDepth = 0;
+    int m_currentDrawId = 0;
+};
+
+#endif

@@ -1,0 +1,73 @@
+// Panel start-up: the About entry, shadows, lists and sliders at their start
+// values, the adapter opened and the chip read back.
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QSlider>
+
+#include "link/link.h"
+#include "panel/ceval_dlg.h"
+#include "panel/register_map.h"
+#include "panel/slider_action.h"
+#include "res/resource.h"
+#include "res/string_table.h"
+
+namespace {
+
+void StartSlider(QSlider *slider, int id) {
+    const SliderRow *row = FindSliderRow(id);
+    // Range changes repaint nothing by themselves; the position set last
+    // is what the slider's first paint reports.
+    slider->setRange(0, row->maximum);
+    slider->setTickInterval(1);
+    slider->setValue(row->startPosition);
+}
+
+QString Nibbles(uint8_t byte) {
+    return QStringLiteral("%1.%2").arg(byte >> 4).arg(byte & 0x0F);
+}
+
+} // namespace
+
+bool CEvalDlg::InitPanel() {
+    InitDialogBase();
+
+    if (QMenu *menu = GetSystemMenu()) {
+        const QString about = QString::fromUtf8(LoadResourceString(IDS_ABOUTBOX));
+        if (!about.isEmpty()) {
+            menu->addSeparator();
+            menu->addAction(about)->setData(IDM_ABOUTBOX);
+        }
+    }
+
+    setWindowIcon(m_hIcon);
+    ResetShadows();
+
+    // Selections made from code raise no list action.
+    m_cbFmode->setCurrentIndex(0);
+    StartSlider(m_slBrightA, IDC_BRIGHT_A);
+    m_cbOvp->setCurrentIndex(1);
+    m_cbOcp->setCurrentIndex(3);
+    for (QComboBox *ramp : {m_cbRampOff, m_cbRampStop, m_cbRampOn, m_cbRampStart})
+        ramp->setCurrentIndex(0);
+    StartSlider(m_slBrightB, IDC_BRIGHT_B);
+    StartSlider(m_slCurrentA, IDC_CURRENT_A);
+    StartSlider(m_slCurrentB, IDC_CURRENT_B);
+
+    QString version = QStringLiteral("Version: ");
+    uint8_t firmware = 0;
+    if (LinkOpen(&firmware) != 0) {
+        SetStatus(QStringLiteral("USB Initialization Error"));
+        m_linkFailed = true;
+    } else {
+        uint8_t firmware2 = 0;
+        LinkFirmwareVersion(&firmware2);
+        version += QStringLiteral("USB RFW:") + Nibbles(firmware) + QStringLiteral("; FFW:") +
+                   Nibbles(firmware2);
+        SetDlgItemText(IDC_VERSION, version);
+        SetStatus(QStringLiteral("Ready"));
+    }
+
+    ReadbackAll();
+    return true;
+}

@@ -1,28 +1,308 @@
-// Placeholder until the i2c-dev backend lands: it finds no controller.
-#include "vtx/backend.h"
+#include "vtx/i2cdev/i2cdev_backend.h"
+
+#include "vtx/vtx.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 
-namespace vtx {
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+// libi2c's header is plain C without a C++ guard.
+extern "C" {
+#include <i2c/smbus.h>
+}
+
+namespace vtx::i2cdev {
 namespace {
 
-class NoBusBackend final : public Backend {
-public:
-    int32_t findControllers() override { return 0; }
-    int32_t serialNumber(int32_t, std::string &) override { return -ENODEV; }
-    int32_t open(const std::string &) override { return -ENODEV; }
-    int32_t firmwareVersion(int32_t, uint8_t *, int32_t) override { return -ENODEV; }
-    int32_t i2cControl(int32_t, int32_t, int32_t, int32_t) override { return -ENODEV; }
-    int32_t gpioWriteControl(int32_t, const GpioConfig &) override { return -ENODEV; }
-    int32_t powerWriteControl(int32_t, int32_t, int32_t) override { return -ENODEV; }
-    int32_t registerWrite(int32_t, uint16_t, uint8_t, uint8_t) override { return -ENODEV; }
-    int32_t registerRead(int32_t, uint16_t, uint8_t) override { return -ENODEV; }
-};
+// Every i2c-dev node has this character major; the minor is the bus number.
+constexpr unsigned kI2cDevMajor = 89;
+
+std::string hexAddress(unsigned device) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", device & 0x3FF);
+    return text;
+}
+
+const char *const kGroupHint = "join the i2c group (sudo usermod -aG i2c $USER) and log in again";
+const char *const kModuleHint =
+    "load the i2c-dev module (sudo modprobe i2c-dev) and check the bus number (ls /dev/i2c-*)";
 
 } // namespace
 
-std::unique_ptr<Backend> makeI2cDevBackend(const std::string &, const std::string &) {
-    return std::make_unique<NoBusBackend>();
+I2cDevBackend::I2cDevBackend(std::string namedBus, std::string sysfsRoot, std::string devDir,
+                             std::ostream &diag)
+    : namedBus_(std::move(namedBus)), sysfsRoot_(std::move(sysfsRoot)), devDir_(std::move(devDir)),
+      diag_(diag) {}
+
+I2cDevBackend::~I2cDevBackend() {
+    for (const OpenBus &b : open_)
+        ::close(b.fd);
+}
+
+void I2cDevBackend::tell(Trouble kind, int err, const std::string &line) {
+    // Unclassified failures are told once per reason rather than once in all.
+    const int detail = kind == Trouble::Other ? err : 0;
+    if (!told_.insert({static_cast<int>(kind), detail}).second)
+        return;
+    diag_ << "vtx: " << line << std::endl;
+}
+
+int32_t I2cDevBackend::fromErrno(Trouble fallback, const std::string &path, int err,
+                                 const std::string &what) {
+    const std::string reason = std::strerror(err);
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        tell(Trouble::Permission, err, path + ": " + reason + ": " + kGroupHint);
+        break;
+    case ENOENT:
+        tell(Trouble::NoNode, err, path + ": " + reason + ": " + kModuleHint);
+        break;
+    default:
+        tell(fallback, err, path + ": " + what + ": " + reason);
+        break;
+    }
+    return -err;
+}
+
+void I2cDevBackend::scan() {
+    scanned_ = true;
+    const std::vector<BusInfo> buses = listBuses(sysfsRoot_);
+    controllers_ = usbControllers(buses);
+    if (!controllers_.empty())
+        return;
+    if (buses.empty()) {
+        tell(Trouble::NoBuses, 0,
+             "no I2C buses in " + sysfsRoot_ +
+                 "/class/i2c-dev: load the i2c-dev module (sudo modprobe i2c-dev)");
+    } else {
+        // Motherboard SMBus, graphics and display buses are never used unasked.
+        tell(Trouble::NoUsbAdapter, 0,
+             "none of the " + std::to_string(buses.size()) +
+                 " I2C buses is a USB adapter; plug one in, or name a bus with "
+                 "VTX_ADAPTER=/dev/i2c-N");
+    }
+}
+
+int32_t I2cDevBackend::findControllers() {
+    if (!namedBus_.empty())
+        return 1;
+    scan();
+    return static_cast<int32_t>(controllers_.size());
+}
+
+int32_t I2cDevBackend::serialNumber(int32_t index, std::string &serial) {
+    if (!namedBus_.empty()) {
+        if (index != 0)
+            return -EINVAL;
+        if (namedBus_.size() > VTX_SERIAL_SIZE - 1) {
+            tell(Trouble::LabelTooLong, 0,
+                 namedBus_ + ": path longer than " + std::to_string(VTX_SERIAL_SIZE - 1) +
+                     " characters; name the bus by a shorter path");
+            return -ENAMETOOLONG;
+        }
+        serial = namedBus_;
+        return 0;
+    }
+    if (!scanned_)
+        scan();
+    if (index < 0 || static_cast<size_t>(index) >= controllers_.size())
+        return -EINVAL;
+    serial = controllers_[static_cast<size_t>(index)].label;
+    return 0;
+}
+
+int32_t I2cDevBackend::open(const std::string &serial) {
+    if (!namedBus_.empty()) {
+        if (serial != namedBus_) {
+            tell(Trouble::NoSuchSerial, 0,
+                 "no adapter \"" + serial + "\"; the bus in use is " + namedBus_);
+            return -ENODEV;
+        }
+        return openPath(namedBus_, {});
+    }
+    if (!scanned_)
+        scan();
+    for (const Controller &c : controllers_) {
+        if (c.label == serial)
+            return openPath(devDir_ + "/" + c.bus.name, c.bus.usbDevice);
+    }
+    tell(Trouble::NoSuchSerial, 0, "no USB I2C adapter with serial number \"" + serial + "\"");
+    return -ENODEV;
+}
+
+int32_t I2cDevBackend::openPath(const std::string &path, const std::string &usbDevice) {
+    for (size_t i = 0; i < open_.size(); ++i) {
+        if (open_[i].path == path)
+            return static_cast<int32_t>(i);
+    }
+
+    // Only an i2c-dev node is ever opened: a mistyped name must not lead to
+    // I2C ioctls on some other device.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return fromErrno(Trouble::Other, path, errno, "cannot open");
+    if (!S_ISCHR(st.st_mode) || major(st.st_rdev) != kI2cDevMajor) {
+        tell(Trouble::NotI2cDev, 0,
+             path + ": not an I2C bus device node; name one such as /dev/i2c-1");
+        return -ENOTTY;
+    }
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return fromErrno(Trouble::Other, path, errno, "cannot open");
+
+    unsigned long funcs = 0;
+    if (::ioctl(fd, I2C_FUNCS, &funcs) < 0) {
+        const int err = errno;
+        ::close(fd);
+        return fromErrno(Trouble::Other, path, err, "cannot query the adapter's functions");
+    }
+    // The chip is driven with SMBus read/write byte data and nothing else.
+    const bool canRead = funcs & I2C_FUNC_SMBUS_READ_BYTE_DATA;
+    const bool canWrite = funcs & I2C_FUNC_SMBUS_WRITE_BYTE_DATA;
+    if (!canRead || !canWrite) {
+        ::close(fd);
+        tell(Trouble::NoByteData, 0,
+             path + ": the adapter cannot do SMBus " +
+                 (canRead    ? "write"
+                  : canWrite ? "read"
+                             : "read and write") +
+                 " byte data transfers; use another adapter");
+        return -EOPNOTSUPP;
+    }
+
+    OpenBus b;
+    b.path = path;
+    b.fd = fd;
+    b.usbDevice = usbDevice;
+    if (!namedBus_.empty()) {
+        // A named bus may still be a USB adapter; its version is then known.
+        const std::string name = "i2c-" + std::to_string(minor(st.st_rdev));
+        b.usbDevice = describeBus(sysfsRoot_, name).usbDevice;
+    }
+    open_.push_back(b);
+    return static_cast<int32_t>(open_.size() - 1);
+}
+
+I2cDevBackend::OpenBus *I2cDevBackend::bus(int32_t adapter) {
+    if (adapter < 0 || static_cast<size_t>(adapter) >= open_.size())
+        return nullptr;
+    return &open_[static_cast<size_t>(adapter)];
+}
+
+int32_t I2cDevBackend::firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t length) {
+    if (!bus(adapter))
+        return -EBADF;
+    if (!buffer || length < 4)
+        return -EINVAL;
+    // The USB device release number stands in for a firmware version; i2c-dev
+    // has no second firmware.
+    uint8_t major = 0, minor = 0;
+    const std::string &usb = bus(adapter)->usbDevice;
+    std::string text;
+    if (!usb.empty() && readAttribute(usb + "/bcdDevice", text))
+        parseBcdDevice(text, major, minor); // leaves 0.0 on odd text
+    buffer[0] = major;
+    buffer[1] = minor;
+    buffer[2] = 0;
+    buffer[3] = 0;
+    return 0;
+}
+
+// i2c-dev leaves bus speed to the adapter's driver and has no GPIO or supply
+// outputs: the evaluation board is powered on its own.
+int32_t I2cDevBackend::i2cControl(int32_t adapter, int32_t, int32_t, int32_t) {
+    return bus(adapter) ? 0 : -EBADF;
+}
+
+int32_t I2cDevBackend::gpioWriteControl(int32_t adapter, const GpioConfig &) {
+    return bus(adapter) ? 0 : -EBADF;
+}
+
+int32_t I2cDevBackend::powerWriteControl(int32_t adapter, int32_t, int32_t) {
+    return bus(adapter) ? 0 : -EBADF;
+}
+
+int32_t I2cDevBackend::failed(const OpenBus &b, const char *what, uint16_t device, int32_t result) {
+    const int err = -result;
+    const std::string reason = std::strerror(err);
+    const std::string addr = hexAddress(device);
+    switch (err) {
+    case ENXIO:
+    case ENODEV:
+    case EREMOTEIO:
+        // What adapters answer when nothing acknowledges the address.
+        tell(Trouble::NoChip, err,
+             b.path + ": no chip answers at address " + addr + " (" + reason +
+                 "): check the wiring, the address and that the board is powered");
+        break;
+    case EBUSY:
+        tell(Trouble::AddressBusy, err,
+             b.path + ": address " + addr + " is claimed by a kernel driver (" + reason +
+                 "): unbind that driver first");
+        break;
+    case EACCES:
+    case EPERM:
+        tell(Trouble::Permission, err, b.path + ": " + reason + ": " + kGroupHint);
+        break;
+    default:
+        tell(Trouble::Other, err, b.path + ": " + what + " at address " + addr + ": " + reason);
+        break;
+    }
+    return result;
+}
+
+int32_t I2cDevBackend::selectAddress(OpenBus &b, uint16_t device) {
+    if (b.address == device)
+        return 0;
+    if (::ioctl(b.fd, I2C_SLAVE, static_cast<unsigned long>(device)) < 0) {
+        b.address = -1;
+        return failed(b, "selecting the chip", device, -errno);
+    }
+    b.address = device;
+    return 0;
+}
+
+int32_t I2cDevBackend::registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) {
+    OpenBus *b = bus(adapter);
+    if (!b)
+        return -EBADF;
+    if (device > 0x7F)
+        return -EINVAL;
+    if (const int32_t r = selectAddress(*b, device); r < 0)
+        return r;
+    const int32_t r = i2c_smbus_write_byte_data(b->fd, reg, value);
+    return r < 0 ? failed(*b, "register write", device, r) : 0;
+}
+
+int32_t I2cDevBackend::registerRead(int32_t adapter, uint16_t device, uint8_t reg) {
+    OpenBus *b = bus(adapter);
+    if (!b)
+        return -EBADF;
+    if (device > 0x7F)
+        return -EINVAL;
+    if (const int32_t r = selectAddress(*b, device); r < 0)
+        return r;
+    const int32_t r = i2c_smbus_read_byte_data(b->fd, reg);
+    return r < 0 ? failed(*b, "register read", device, r) : (r & 0xFF);
+}
+
+} // namespace vtx::i2cdev
+
+namespace vtx {
+
+std::unique_ptr<Backend> makeI2cDevBackend(const std::string &namedBus,
+                                           const std::string &sysfsRoot) {
+    return std::make_unique<i2cdev::I2cDevBackend>(namedBus, sysfsRoot, "/dev", std::cerr);
 }
 
 } // namespace vtx

@@ -1,0 +1,145 @@
+// Bus detection on fake sysfs trees: only USB-attached adapters may be picked
+// without the user naming a bus.
+#include "fake_sysfs.h"
+#include "vtx/i2cdev/detect.h"
+
+#include <gtest/gtest.h>
+
+using namespace vtx::i2cdev;
+
+namespace {
+
+const std::string kHub = "pci0000:00/0000:00:14.0/usb1";
+
+std::vector<Controller> detect(const FakeSysfs &sys) {
+    return usbControllers(listBuses(sys.root()));
+}
+
+} // namespace
+
+TEST(I2cDevDetect, UsbAdapterWithSerialIsListedBySerial) {
+    FakeSysfs sys;
+    sys.addUsbBus(7, kHub + "/1-2", "MCP0042");
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].label, "MCP0042");
+    EXPECT_EQ(list[0].bus.name, "i2c-7");
+    // The nearest USB device, not the root hub above it.
+    EXPECT_EQ(list[0].bus.usbDevice, sys.path("devices/" + kHub + "/1-2").string());
+}
+
+TEST(I2cDevDetect, UsbAdapterWithoutSerialIsListedByBusName) {
+    FakeSysfs sys;
+    sys.addUsbBus(7, kHub + "/1-2", "");
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].label, "i2c-7");
+}
+
+TEST(I2cDevDetect, HidBridgeBelowTheUsbInterfaceCounts) {
+    FakeSysfs sys;
+    sys.addUsbBus(3, kHub + "/1-4", "CP2112A", "0100", true);
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].label, "CP2112A");
+}
+
+TEST(I2cDevDetect, TwoAdaptersAreOrderedByBusNumberNotByName) {
+    FakeSysfs sys;
+    sys.addUsbBus(10, kHub + "/1-3", "B");
+    sys.addUsbBus(9, kHub + "/1-2", "A");
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].bus.name, "i2c-9");
+    EXPECT_EQ(list[1].bus.name, "i2c-10");
+}
+
+TEST(I2cDevDetect, MotherboardAndGraphicsBusesAreNeverListed) {
+    FakeSysfs sys;
+    sys.addPciBus(0, "pci0000:00/0000:00:1f.4");              // SMBus controller
+    sys.addPciBus(1, "pci0000:00/0000:00:02.0");              // integrated graphics
+    sys.addPciBus(2, "pci0000:00/0000:00:01.0/0000:01:00.0"); // graphics card
+    sys.addUsbBus(5, kHub + "/1-2", "X");
+    EXPECT_EQ(listBuses(sys.root()).size(), 4u);
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].bus.name, "i2c-5");
+}
+
+TEST(I2cDevDetect, BrokenDeviceLinksAreSkippedNotFollowed) {
+    FakeSysfs sys;
+    sys.addBusWithoutDevice(0);
+    sys.addBusWithDanglingDevice(1);
+    // A link leaving the tree must not reach a USB device outside it.
+    FakeSysfs outside;
+    outside.write("usbdev/idVendor", "04d8\n");
+    outside.write("usbdev/idProduct", "00dd\n");
+    std::filesystem::create_directories(outside.path("usbdev/i2c-2"));
+    sys.addBusLinkedTo(2, outside.path("usbdev/i2c-2"));
+    EXPECT_TRUE(detect(sys).empty());
+    const auto buses = listBuses(sys.root());
+    ASSERT_EQ(buses.size(), 3u);
+    for (const BusInfo &b : buses)
+        EXPECT_FALSE(b.usb()) << b.name;
+}
+
+TEST(I2cDevDetect, MissingClassDirectoryMeansNoBuses) {
+    FakeSysfs sys;
+    std::filesystem::remove(sys.path("class/i2c-dev"));
+    EXPECT_TRUE(listBuses(sys.root()).empty());
+    EXPECT_TRUE(listBuses(sys.root() + "/nonexistent").empty());
+}
+
+TEST(I2cDevDetect, SharedSerialFallsBackToBusNamesSoEachLabelOpensOneBus) {
+    FakeSysfs sys;
+    sys.addUsbBus(4, kHub + "/1-2", "0001");
+    sys.addUsbBus(6, kHub + "/1-3", "0001");
+    sys.addUsbBus(8, kHub + "/1-4", "i2c-9"); // collides with the next bus's name
+    sys.addUsbBus(9, kHub + "/1-5", "");
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].label, "i2c-4");
+    EXPECT_EQ(list[1].label, "i2c-6");
+    EXPECT_EQ(list[2].label, "i2c-8");
+    EXPECT_EQ(list[3].label, "i2c-9");
+}
+
+TEST(I2cDevDetect, SerialThatCannotTravelAsTextFallsBackToBusName) {
+    FakeSysfs sys;
+    sys.addUsbBus(1, kHub + "/1-2", std::string(64, 'S'));
+    sys.addUsbBus(2, kHub + "/1-3", "AB\x01");
+    sys.addUsbBus(3, kHub + "/1-4", std::string(63, 'S'));
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].label, "i2c-1");
+    EXPECT_EQ(list[1].label, "i2c-2");
+    EXPECT_EQ(list[2].label, std::string(63, 'S'));
+}
+
+TEST(I2cDevDetect, BusNumberParsing) {
+    const std::pair<const char *, int> rows[] = {
+        {"i2c-0", 0},   {"i2c-17", 17}, {"i2c-", -1},        {"i2c-1a", -1},
+        {"i2c--1", -1}, {"xi2c-1", -1}, {"i2c-1234567", -1}, {"I2C-1", -1},
+    };
+    for (const auto &[text, number] : rows)
+        EXPECT_EQ(busNumber(text), number) << text;
+}
+
+TEST(I2cDevDetect, BcdDeviceParsing) {
+    struct Row {
+        const char *text;
+        bool ok;
+        int major, minor;
+    };
+    const Row rows[] = {
+        {"0102", true, 1, 2},    {"0110", true, 1, 10},      {"1234", true, 12, 34},
+        {"00a5", true, 0, 0xA5}, {"0A0B", true, 0x0A, 0x0B}, {"010", false, 0, 0},
+        {"01x2", false, 0, 0},   {"", false, 0, 0},          {"01020", false, 0, 0},
+    };
+    for (const Row &r : rows) {
+        uint8_t major = 0, minor = 0;
+        EXPECT_EQ(parseBcdDevice(r.text, major, minor), r.ok) << r.text;
+        EXPECT_EQ(major, r.major) << r.text;
+        EXPECT_EQ(minor, r.minor) << r.text;
+    }
+}

@@ -1,0 +1,81 @@
+// The Linux i2c-dev backend: SMBus byte-data register access on a bus the
+// kernel exposes as /dev/i2c-N. Exposed beyond the factory so that tests can
+// point it at a fake sysfs tree and a fake /dev directory.
+#ifndef VTX_I2CDEV_I2CDEV_BACKEND_H
+#define VTX_I2CDEV_I2CDEV_BACKEND_H
+
+#include "vtx/backend.h"
+#include "vtx/i2cdev/detect.h"
+
+#include <iosfwd>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vtx::i2cdev {
+
+class I2cDevBackend final : public Backend {
+public:
+    // `namedBus` empty: the USB-attached buses found under `sysfsRoot`, opened
+    // as `devDir`/i2c-N. Otherwise exactly that device node. One line per kind
+    // of trouble goes to `diag`.
+    I2cDevBackend(std::string namedBus, std::string sysfsRoot, std::string devDir,
+                  std::ostream &diag);
+    ~I2cDevBackend() override;
+    I2cDevBackend(const I2cDevBackend &) = delete;
+    I2cDevBackend &operator=(const I2cDevBackend &) = delete;
+
+    int32_t findControllers() override;
+    int32_t serialNumber(int32_t index, std::string &serial) override;
+    int32_t open(const std::string &serial) override;
+    int32_t firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t length) override;
+    int32_t i2cControl(int32_t adapter, int32_t speed, int32_t pullups, int32_t enable) override;
+    int32_t gpioWriteControl(int32_t adapter, const GpioConfig &cfg) override;
+    int32_t powerWriteControl(int32_t adapter, int32_t supplyOn, int32_t voltage) override;
+    int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) override;
+    int32_t registerRead(int32_t adapter, uint16_t device, uint8_t reg) override;
+
+private:
+    struct OpenBus {
+        std::string path;
+        std::string usbDevice; // "" when the bus is not USB-attached
+        int fd = -1;
+        int address = -1; // slave address last set on fd, -1 for none
+    };
+
+    // Kinds of trouble, each told once per backend.
+    enum class Trouble {
+        Permission,
+        NoNode,
+        NoChip,
+        AddressBusy,
+        NotI2cDev,
+        NoByteData,
+        NoSuchSerial,
+        NoBuses,
+        NoUsbAdapter,
+        LabelTooLong,
+        Other,
+    };
+
+    void scan();
+    int32_t openPath(const std::string &path, const std::string &usbDevice);
+    OpenBus *bus(int32_t adapter);
+    int32_t selectAddress(OpenBus &b, uint16_t device);
+    int32_t failed(const OpenBus &b, const char *what, uint16_t device, int32_t result);
+    void tell(Trouble kind, int err, const std::string &line);
+    int32_t fromErrno(Trouble fallback, const std::string &path, int err, const std::string &what);
+
+    std::string namedBus_;
+    std::string sysfsRoot_;
+    std::string devDir_;
+    std::ostream &diag_;
+    bool scanned_ = false;
+    std::vector<Controller> controllers_;
+    std::vector<OpenBus> open_;
+    std::set<std::pair<int, int>> told_;
+};
+
+} // namespace vtx::i2cdev
+
+#endif

@@ -45,7 +45,8 @@ QWidget *MakeControl(QDialog *dialog, const res::ControlTemplate &c) {
     case res::Kind::GroupBox: {
         auto *group = new QGroupBox(text, dialog);
         // A frame drawn around its neighbours; they are its siblings, not
-        // its children, so it must never take their clicks.
+        // its children, so it must never take their clicks. It paints no
+        // background, so where it stands in the stacking order is moot.
         group->setAttribute(Qt::WA_TransparentForMouseEvents);
         return group;
     }
@@ -88,7 +89,6 @@ QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tm
     const DialogUnits units = DialogUnits::ForFont(dialog->font());
     QHash<int, QWidget *> byId;
     QWidget *previousFocusable = nullptr;
-    QList<QWidget *> groups;
 
     for (std::size_t i = 0; i < tmpl.count; ++i) {
         const res::ControlTemplate &c = tmpl.controls[i];
@@ -101,8 +101,6 @@ QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tm
             rect.setHeight(widget->sizeHint().height());
         }
         widget->setGeometry(rect);
-        if (c.kind == res::Kind::GroupBox)
-            groups.append(widget);
         if (c.id != IDC_STATIC)
             byId.insert(c.id, widget);
         if (widget->focusPolicy() != Qt::NoFocus) {
@@ -111,10 +109,6 @@ QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tm
             previousFocusable = widget;
         }
     }
-    // Frames sit beneath the controls they surround.
-    for (QWidget *group : groups)
-        group->lower();
-
     dialog->setWindowTitle(QString::fromUtf8(tmpl.title));
     dialog->setFixedSize(units.x(tmpl.width), units.y(tmpl.height));
     return byId;

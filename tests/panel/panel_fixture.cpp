@@ -1,0 +1,121 @@
+#include "panel_fixture.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+
+#include "link/link.h"
+#include "panel/register_map.h"
+#include "vtx/vtx_testing.h"
+
+void ResetProcessState() {
+    vtx::test::reset();
+    g_hLink = 0;
+    g_fwMajor2 = 0;
+    g_fwMinor2 = 0;
+    for (int32_t &last : g_lastSent)
+        last = 0;
+    for (int32_t &shadow : g_shadow)
+        shadow = 0;
+}
+
+void Settle() {
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+        QTest::qWait(5);
+    }
+}
+
+void PanelTest::SetUp() {
+    ResetProcessState();
+    vtx::test::setTraceSink([this](const std::string &line) { calls.push_back(line); });
+}
+
+void PanelTest::TearDown() {
+    if (dlg)
+        dlg->hide();
+    dlg.reset();
+    vtx::test::setTraceSink({});
+}
+
+void PanelTest::StartPanel() {
+    dlg = std::make_unique<CEvalDlg>();
+    dlg->Create();
+    dlg->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    dlg->activateWindow();
+    Settle();
+}
+
+std::vector<std::string> PanelTest::Writes() const {
+    std::vector<std::string> writes;
+    const std::string prefix = "vtxI2C_RegisterWrite(";
+    for (const std::string &line : calls) {
+        if (line.rfind(prefix, 0) != 0)
+            continue;
+        // vtxI2C_RegisterWrite(1, 0x36, 0x05, 0x1F) = 0
+        const std::size_t reg = line.find(", 0x36, ") + 8;
+        writes.push_back(line.substr(reg, 4) + "=" + line.substr(reg + 6, 4));
+    }
+    return writes;
+}
+
+void PanelTest::ClickBox(int id) {
+    QCheckBox *box = Box(id);
+    // The box itself, not the middle of a wide control, which is empty space.
+    QStyleOptionButton option;
+    option.initFrom(box);
+    const QRect indicator =
+        box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, indicator.center());
+    Settle();
+}
+
+void PanelTest::ClickButton(int id) {
+    auto *button = qobject_cast<QPushButton *>(dlg->GetDlgItem(id));
+    QTest::mouseClick(button, Qt::LeftButton);
+    Settle();
+}
+
+void PanelTest::ChooseItem(int listId, int index) {
+    QComboBox *list = List(listId);
+    list->showPopup();
+    Settle();
+    QAbstractItemView *view = list->view();
+    const QRect item = view->visualRect(view->model()->index(index, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
+    Settle();
+}
+
+void PanelTest::TypeInto(int editId, const QString &text) {
+    auto *edit = qobject_cast<QLineEdit *>(dlg->GetDlgItem(editId));
+    QTest::mouseClick(edit, Qt::LeftButton);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+    Settle();
+}
+
+QCheckBox *PanelTest::Box(int id) const {
+    return qobject_cast<QCheckBox *>(dlg->GetDlgItem(id));
+}
+QComboBox *PanelTest::List(int id) const {
+    return qobject_cast<QComboBox *>(dlg->GetDlgItem(id));
+}
+QSlider *PanelTest::Slider(int id) const {
+    return qobject_cast<QSlider *>(dlg->GetDlgItem(id));
+}
+QString PanelTest::Text(int id) const {
+    return dlg->GetDlgItemText(id);
+}
+bool PanelTest::Checked(int id) const {
+    return Box(id)->isChecked();
+}

@@ -1,0 +1,60 @@
+// A shown panel on a fresh simulated board, with every library call recorded.
+#ifndef TESTS_PANEL_PANEL_FIXTURE_H
+#define TESTS_PANEL_PANEL_FIXTURE_H
+
+#include <QString>
+#include <gtest/gtest.h>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "panel/ceval_dlg.h"
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+class QCheckBox;
+class QComboBox;
+class QSlider;
+
+// Brings the process back to a fresh start: library, board, device link and
+// the sliders' memory.
+void ResetProcessState();
+
+// Lets queued events and repaints run until the panel is quiet.
+void Settle();
+
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates and shows the panel on the board as SetUp left it (forced
+    // results set before this call apply to the start-up).
+    void StartPanel();
+
+    // Every trace line since start (or since ClearCalls).
+    std::vector<std::string> calls;
+    void ClearCalls() { calls.clear(); }
+    // Only the register writes, as "reg=value" pairs such as "0x05=0x1F".
+    std::vector<std::string> Writes() const;
+
+    // Real input on the shown window.
+    void ClickBox(int id);
+    void ClickButton(int id);
+    void ChooseItem(int listId, int index);
+    void TypeInto(int editId, const QString &text);
+
+    QCheckBox *Box(int id) const;
+    QComboBox *List(int id) const;
+    QSlider *Slider(int id) const;
+    QString Text(int id) const;
+    bool Checked(int id) const;
+
+    std::unique_ptr<CEvalDlg> dlg;
+};
+
+#endif

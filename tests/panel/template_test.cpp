@@ -1,0 +1,227 @@
+// The panel window as built from its template, before any device access.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+
+#include "panel/dialog_builder.h"
+#include "panel/register_map.h"
+#include "panel_fixture.h"
+#include "res/dialog_template.h"
+#include "res/resource.h"
+
+namespace {
+
+const char *KindName(const QWidget *w) {
+    if (qobject_cast<const QPushButton *>(w))
+        return "push button";
+    if (qobject_cast<const QCheckBox *>(w))
+        return "check box";
+    if (qobject_cast<const QComboBox *>(w))
+        return "list";
+    if (qobject_cast<const QSlider *>(w))
+        return "slider";
+    if (qobject_cast<const QLineEdit *>(w))
+        return "edit";
+    if (qobject_cast<const QGroupBox *>(w))
+        return "group box";
+    if (qobject_cast<const QLabel *>(w))
+        return static_cast<const QLabel *>(w)->pixmap().isNull() ? "label" : "picture";
+    return "?";
+}
+
+const char *KindName(res::Kind kind) {
+    switch (kind) {
+    case res::Kind::PushButton:
+        return "push button";
+    case res::Kind::Picture:
+        return "picture";
+    case res::Kind::GroupBox:
+        return "group box";
+    case res::Kind::Label:
+        return "label";
+    case res::Kind::Edit:
+        return "edit";
+    case res::Kind::CheckBox:
+        return "check box";
+    case res::Kind::List:
+        return "list";
+    case res::Kind::Slider:
+        return "slider";
+    }
+    return "?";
+}
+
+QString WidgetText(const QWidget *w) {
+    if (auto *b = qobject_cast<const QAbstractButton *>(w))
+        return b->text();
+    if (auto *g = qobject_cast<const QGroupBox *>(w))
+        return g->title();
+    if (auto *l = qobject_cast<const QLabel *>(w))
+        return l->pixmap().isNull() ? l->text() : QString();
+    return {};
+}
+
+// The next control of the dialog that Tab moves to.
+QWidget *NextTabStop(QWidget *from) {
+    for (QWidget *w = from->nextInFocusChain(); w != from; w = w->nextInFocusChain()) {
+        if (w->parentWidget() == from->parentWidget() && (w->focusPolicy() & Qt::TabFocus))
+            return w;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(PanelTest, EveryTemplateControlExistsOnceInPlaceAndInTabOrder) {
+    StartPanel();
+    const DialogUnits units = DialogUnits::ForFont(dlg->font());
+    ASSERT_GT(units.baseX, 0);
+
+    QList<QWidget *> built;
+    for (QObject *child : dlg->children()) {
+        auto *w = qobject_cast<QWidget *>(child);
+        if (w && w->property(kControlIdProperty).isValid())
+            built.append(w);
+    }
+    ASSERT_EQ(static_cast<std::size_t>(built.size()), res::kMainTemplate.count);
+
+    QWidget *previousFocusable = nullptr;
+    for (std::size_t i = 0; i < res::kMainTemplate.count; ++i) {
+        const res::ControlTemplate &c = res::kMainTemplate.controls[i];
+        QWidget *w = built[static_cast<int>(i)];
+        SCOPED_TRACE(testing::Message()
+                     << "template row " << i << " id " << c.id << " \"" << c.text << "\"");
+        EXPECT_EQ(w->property(kControlIdProperty).toInt(), c.id);
+        EXPECT_STREQ(KindName(w), KindName(c.kind));
+        // The version and status lines are written at start-up.
+        if (c.kind != res::Kind::Picture && c.id != IDC_VERSION && c.id != IDC_STATUS) {
+            EXPECT_EQ(WidgetText(w), QString::fromUtf8(c.text));
+        }
+
+        const QRect expected((c.x * units.baseX + 2) / 4, (c.y * units.baseY + 4) / 8,
+                             (c.w * units.baseX + 2) / 4, (c.h * units.baseY + 4) / 8);
+        EXPECT_EQ(w->pos(), expected.topLeft());
+        EXPECT_EQ(w->width(), expected.width());
+        if (c.kind != res::Kind::List) {
+            EXPECT_EQ(w->height(), expected.height());
+        }
+
+        if (auto *edit = qobject_cast<QLineEdit *>(w)) {
+            EXPECT_EQ(edit->isReadOnly(), (c.style & res::kReadOnly) != 0);
+            EXPECT_EQ(edit->hasFrame(), (c.style & res::kBorder) != 0);
+        }
+        if (auto *list = qobject_cast<QComboBox *>(w)) {
+            EXPECT_TRUE(list->isEditable());
+            EXPECT_EQ(list->insertPolicy(), QComboBox::NoInsert);
+        }
+        if (auto *box = qobject_cast<QCheckBox *>(w)) {
+            EXPECT_EQ(box->layoutDirection() == Qt::RightToLeft, (c.style & res::kTextLeft) != 0);
+        }
+        if (auto *slider = qobject_cast<QSlider *>(w)) {
+            EXPECT_EQ(slider->orientation(), Qt::Horizontal);
+            EXPECT_EQ(slider->tickPosition(), QSlider::NoTicks);
+        }
+        // Tab order is template order.
+        if (w->focusPolicy() & Qt::TabFocus) {
+            if (previousFocusable) {
+                EXPECT_EQ(NextTabStop(previousFocusable), w);
+            }
+            previousFocusable = w;
+        }
+    }
+    EXPECT_EQ(dlg->GetDlgItem(IDC_SLOW_START)->layoutDirection(), Qt::RightToLeft);
+}
+
+TEST_F(PanelTest, WindowHasTitleFixedSizeAndNoMinimiseOrMaximise) {
+    StartPanel();
+    const DialogUnits units = DialogUnits::ForFont(dlg->font());
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("XQ4620 Lumivex"));
+    EXPECT_EQ(dlg->size(), QSize((460 * units.baseX + 2) / 4, (363 * units.baseY + 4) / 8));
+    EXPECT_EQ(dlg->minimumSize(), dlg->maximumSize());
+    EXPECT_FALSE(dlg->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(dlg->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(dlg->windowIcon().isNull());
+    // The focus starts on Exit, the first control in tab order.
+    EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(IDCANCEL));
+}
+
+TEST_F(PanelTest, ListsHoldTheirChoicesInTheirFixedOrders) {
+    StartPanel();
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < kListCount; ++i) {
+        QComboBox *list = List(kListChoices[i].listId);
+        ASSERT_EQ(list->count(), kListChoices[i].count);
+        for (int item = 0; item < list->count(); ++item)
+            EXPECT_EQ(list->itemText(item), QString::fromUtf8(kListChoices[i].items[item]));
+        total += static_cast<std::size_t>(list->count());
+    }
+    EXPECT_EQ(total, 44u);
+    EXPECT_EQ(List(IDC_FMODE)->itemText(1), QStringLiteral("1 MHz"));
+    EXPECT_EQ(List(IDC_FMODE)->itemText(2), QStringLiteral("450 kHz"));
+    EXPECT_EQ(List(IDC_RAMP_ON)->itemText(0), QStringLiteral("4 ms"));
+    EXPECT_EQ(List(IDC_RAMP_OFF)->itemText(0), QStringLiteral("0"));
+}
+
+TEST_F(PanelTest, SelectingFromCodeRunsNoListAction) {
+    StartPanel();
+    ClearCalls();
+    QSignalSpy activated(List(IDC_OVP), &QComboBox::activated);
+    List(IDC_OVP)->setCurrentIndex(3);
+    List(IDC_RAMP_ON)->setCurrentIndex(5);
+    Settle();
+    EXPECT_EQ(activated.count(), 0);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(g_shadow[0x02], 0x38);
+}
+
+TEST(PanelConstruction, BoxesAndTextsBeforeAnyDeviceAccess) {
+    ResetProcessState();
+    CEvalDlg dlg;
+    EXPECT_EQ(dlg.m_bSleep, 1);
+    EXPECT_EQ(dlg.m_bFeedbackA, 1);
+    EXPECT_EQ(dlg.m_bFeedbackB, 1);
+    for (int CEvalDlg::*clear :
+         {&CEvalDlg::m_bPwmActiveLow, &CEvalDlg::m_bPwmB, &CEvalDlg::m_bPwmA, &CEvalDlg::m_bLinearA,
+          &CEvalDlg::m_bLinearB, &CEvalDlg::m_bLedAEn, &CEvalDlg::m_bLedBEn, &CEvalDlg::m_bLed2OnA,
+          &CEvalDlg::m_bSlowStart, &CEvalDlg::m_bFlagOcp, &CEvalDlg::m_bFlagOvp,
+          &CEvalDlg::m_bFlagTsd})
+        EXPECT_EQ(dlg.*clear, 0);
+    for (uint8_t reg :
+         {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x12})
+        EXPECT_TRUE(dlg.RegisterText(reg)->isEmpty());
+    EXPECT_EQ(dlg.GetDlgItem(IDC_SLEEP), nullptr); // no window yet
+}
+
+TEST_F(PanelTest, PullThenPushLeavesEveryControlAsItWas) {
+    StartPanel();
+    TypeInto(IDC_REGADDR, QStringLiteral("1f"));
+    auto *edit = qobject_cast<QLineEdit *>(dlg->GetDlgItem(IDC_REGADDR));
+    edit->setCursorPosition(1);
+    Box(IDC_FLAG_OVP)->setChecked(true);
+    QList<QVariant> before;
+    for (QObject *child : dlg->children()) {
+        if (auto *e = qobject_cast<QLineEdit *>(child))
+            before.append(e->text());
+        if (auto *b = qobject_cast<QCheckBox *>(child))
+            before.append(b->isChecked());
+    }
+    dlg->Pull();
+    dlg->Push();
+    QList<QVariant> after;
+    for (QObject *child : dlg->children()) {
+        if (auto *e = qobject_cast<QLineEdit *>(child))
+            after.append(e->text());
+        if (auto *b = qobject_cast<QCheckBox *>(child))
+            after.append(b->isChecked());
+    }
+    EXPECT_EQ(before, after);
+    // Someone typing keeps their cursor and undo history.
+    EXPECT_EQ(edit->cursorPosition(), 1);
+    EXPECT_TRUE(edit->isUndoAvailable());
+}

@@ -28,6 +28,8 @@ int main(int argc, char **argv) {
         return 2;
     }
     CEvalApp app(argc, argv, tail);
+    // Ties the window to xq4620-panel.desktop for its icon and name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("xq4620-panel"));
     app.InitInstance();
     return 0;
 }

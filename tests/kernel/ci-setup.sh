@@ -1,0 +1,72 @@
+#!/bin/bash
+# Host preparation for the kernel test group (tests/kernel): installs qemu,
+# a static busybox and cpio, and unpacks Debian's own amd64 kernel image and
+# the i2c-dev and i2c-stub modules into a cache directory outside the source
+# tree. The kernel package is downloaded, never installed.
+#
+# Run as root on Debian 12 after `apt-get update`. Safe to run again: a kernel
+# already unpacked is kept. XQ_KERNEL_CACHE overrides the cache directory
+# (default: $XDG_CACHE_HOME or ~/.cache, then xq4620-kernel-test).
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/cache-dir.sh"
+cache=$(xq_kernel_cache_dir)
+
+export DEBIAN_FRONTEND=noninteractive
+# libi2c-dev is what the backend builds against; the rest runs the guest.
+# i2c-tools is deliberately absent: on this release it drags in udev/systemd
+# upgrades on the host.
+apt-get install -y --no-install-recommends \
+    qemu-system-x86 busybox-static cpio xz-utils zstd libi2c-dev
+
+# The kernel release Debian currently ships for amd64.
+pkg=$(apt-cache depends linux-image-amd64 |
+      sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -n1)
+if [ -z "$pkg" ]; then
+    echo "ci-setup: cannot tell which kernel linux-image-amd64 depends on" >&2
+    echo "ci-setup: (was apt-get update run?)" >&2
+    exit 1
+fi
+release=${pkg#linux-image-}
+dest="$cache/$release"
+
+if [ -s "$dest/vmlinuz" ] && [ -s "$dest/i2c-dev.ko" ] && [ -s "$dest/i2c-stub.ko" ]; then
+    echo "ci-setup: kernel $release already in $dest"
+else
+    mkdir -p "$cache"
+    # Downloaded in a temporary directory apt's sandbox user can write to
+    # (a cache below /root is out of its reach).
+    work=$(mktemp -d "${TMPDIR:-/tmp}/xq-kernel.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+    chmod 755 "$work"
+    chown _apt "$work" 2>/dev/null || true
+    (cd "$work" && apt-get download "$pkg")
+    deb=$(ls "$work"/*.deb)
+    mkdir -p "$work/root"
+    # Only three files are wanted out of the ~100 MB package.
+    dpkg-deb --fsys-tarfile "$deb" |
+        tar -x -C "$work/root" --wildcards --wildcards-match-slash \
+            "./boot/vmlinuz-$release" \
+            "./lib/modules/$release/kernel/drivers/i2c/i2c-dev.ko*" \
+            "./lib/modules/$release/kernel/drivers/i2c/i2c-stub.ko*"
+    mkdir -p "$work/out"
+    cp "$work/root/boot/vmlinuz-$release" "$work/out/vmlinuz"
+    for mod in i2c-dev i2c-stub; do
+        src=$(ls "$work/root/lib/modules/$release/kernel/drivers/i2c/$mod".ko*)
+        # busybox insmod may not decompress: store the plain object.
+        case "$src" in
+        *.ko.xz) xz -dc "$src" >"$work/out/$mod.ko" ;;
+        *.ko.zst) zstd -qdc "$src" >"$work/out/$mod.ko" ;;
+        *.ko.gz) gzip -dc "$src" >"$work/out/$mod.ko" ;;
+        *.ko) cp "$src" "$work/out/$mod.ko" ;;
+        *) echo "ci-setup: unexpected module file $src" >&2; exit 1 ;;
+        esac
+    done
+    echo "$release" >"$work/out/release"
+    rm -rf "$dest" "$dest.new"
+    cp -r "$work/out" "$dest.new"
+    mv "$dest.new" "$dest"
+    echo "ci-setup: kernel $release unpacked into $dest"
+fi
+ln -sfn "$release" "$cache/current"

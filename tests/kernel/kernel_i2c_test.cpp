@@ -1,0 +1,164 @@
+// Runs inside a qemu guest on Debian's own kernel, as the only program of a
+// busybox initramfs (see init.sh): the i2c-dev backend and the device link
+// against the kernel's i2c-stub module, which emulates a chip at 0x36 on a bus
+// that is not USB-attached. XQ_STUB_BUS names that bus's /dev node.
+#include "link/link.h"
+#include "vtx/i2cdev/detect.h"
+#include "vtx/vtx.h"
+#include "vtx/vtx_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kChip = 0x36;
+constexpr uint8_t kNobody = 0x37;
+
+std::string stubBus() {
+    const char *bus = std::getenv("XQ_STUB_BUS");
+    return bus ? bus : "";
+}
+
+// Each case starts from a fresh library (the backend is chosen again from
+// VTX_ADAPTER) and a device link that was never opened.
+class Guest : public ::testing::Test {
+protected:
+    void start(const char *adapter) {
+        if (adapter)
+            setenv("VTX_ADAPTER", adapter, 1);
+        else
+            unsetenv("VTX_ADAPTER");
+        vtx::test::reset();
+        vtx::test::setTraceSink([this](const std::string &line) { calls.push_back(line); });
+        g_hLink = 0;
+        std::memset(g_linkSerial, 0, sizeof g_linkSerial);
+        g_fwMajor2 = g_fwMinor2 = 0;
+    }
+    void TearDown() override { vtx::test::reset(); }
+
+    std::vector<std::string> calls;
+};
+
+class NamedStubBus : public Guest {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(stubBus().empty()) << "XQ_STUB_BUS is not set";
+        start(stubBus().c_str());
+        uint8_t firmware = 0xEE;
+        ASSERT_EQ(LinkOpen(&firmware), 0);
+        // A bus that is no USB device has no release number to report.
+        EXPECT_EQ(firmware, 0x00);
+    }
+};
+
+class NoBusNamed : public Guest {
+protected:
+    void SetUp() override { start(nullptr); }
+};
+
+} // namespace
+
+TEST_F(NamedStubBus, LinkOpenMakesTheExpectedCallsAndSucceeds) {
+    const std::string bus = stubBus();
+    const std::vector<std::string> expected = {
+        "vtxFindControllers() = 1",
+        "vtxGetSerialNumber(0, \"" + bus + "\") = 0",
+        "vtxOpen(\"" + bus + "\") = 1",
+        "vtxFirmwareVersion_Read(1, 5) = 0 [00 00 00 00 00]",
+        "vtxI2C_Control(1, 0, 0, 1) = 0",
+        "vtxGPIO_WriteControl(1, 0, 0, 1, 1, 1, 1, 2, 1, 0, 0, 0, 0, 0) = 0",
+        "vtxPower_WriteControl(1, 1, 0) = 0",
+    };
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(g_hLink, 1);
+    EXPECT_STREQ(g_linkSerial, bus.c_str());
+    uint8_t firmware2 = 0xEE;
+    EXPECT_FALSE(LinkFirmwareVersion(&firmware2));
+    EXPECT_EQ(firmware2, 0x00);
+}
+
+TEST_F(NamedStubBus, RegistersAreWrittenAndReadBack) {
+    // i2c-stub starts every register at 0: read one first so a backend that
+    // never reached the bus cannot pass on stale values.
+    uint8_t value = 0xEE;
+    ASSERT_FALSE(LinkReadRegister(kChip, 0x09, &value));
+    EXPECT_EQ(value, 0x00);
+
+    for (uint8_t reg = 0x00; reg <= 0x08; ++reg)
+        EXPECT_FALSE(LinkWriteRegister(kChip, reg, static_cast<uint8_t>(0xC0 ^ (reg * 0x11))))
+            << "register " << int(reg);
+    for (uint8_t reg = 0x00; reg <= 0x08; ++reg) {
+        value = 0;
+        EXPECT_FALSE(LinkReadRegister(kChip, reg, &value)) << "register " << int(reg);
+        EXPECT_EQ(value, static_cast<uint8_t>(0xC0 ^ (reg * 0x11))) << "register " << int(reg);
+    }
+    // The full byte range survives the trip.
+    ASSERT_EQ(vtxI2C_RegisterWrite(g_hLink, kChip, 0x08, 0xFF), 0);
+    EXPECT_EQ(vtxI2C_RegisterRead(g_hLink, kChip, 0x08), 0xFF);
+}
+
+TEST_F(NamedStubBus, AbsentChipFailsWithTheKernelsReasonAndOneClearMessage) {
+    testing::internal::CaptureStderr();
+    const int32_t read = vtxI2C_RegisterRead(g_hLink, kNobody, 0x00);
+    const int32_t write = vtxI2C_RegisterWrite(g_hLink, kNobody, 0x00, 0x12);
+    const std::string messages = testing::internal::GetCapturedStderr();
+
+    // i2c-stub answers an address with no chip with ENODEV; real adapters
+    // give ENXIO or EREMOTEIO. Whatever it was, it comes back unchanged.
+    EXPECT_EQ(read, -ENODEV);
+    EXPECT_EQ(write, -ENODEV);
+    const std::string line = stubBus() + ": no chip answers at address 0x37";
+    const size_t first = messages.find(line);
+    ASSERT_NE(first, std::string::npos) << messages;
+    EXPECT_NE(messages.find("check the wiring, the address and that the board is powered"),
+              std::string::npos)
+        << messages;
+    EXPECT_EQ(messages.find(line, first + 1), std::string::npos) << "told twice:\n" << messages;
+
+    // Switching back to the chip's address works after the failure.
+    ASSERT_FALSE(LinkWriteRegister(kChip, 0x03, 0x5C));
+    uint8_t value = 0;
+    EXPECT_FALSE(LinkReadRegister(kChip, 0x03, &value));
+    EXPECT_EQ(value, 0x5C);
+}
+
+TEST_F(NamedStubBus, FailedReadLeavesTheCallersByteAlone) {
+    uint8_t value = 0xA7;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(LinkReadRegister(kNobody, 0x01, &value));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(value, 0xA7);
+    EXPECT_TRUE(LinkWriteRegister(kNobody, 0x01, 0x00));
+}
+
+TEST_F(NoBusNamed, TheStubBusIsNotUsbSoNoControllerIsFound) {
+    // The stub bus is there, and sysfs shows it as no USB device.
+    const auto buses = vtx::i2cdev::listBuses("/sys");
+    ASSERT_FALSE(buses.empty()) << "the guest has no I2C bus at all";
+    bool sawStub = false;
+    for (const auto &b : buses) {
+        EXPECT_FALSE(b.usb()) << b.name;
+        sawStub = sawStub || "/dev/" + b.name == stubBus();
+    }
+    EXPECT_TRUE(sawStub) << stubBus() << " not among the buses sysfs lists";
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vtxFindControllers(), 0);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_NE(messages.find("is a USB adapter"), std::string::npos) << messages;
+
+    // With nothing opened, the link fails at the version read and touches
+    // nothing else.
+    calls.clear();
+    uint8_t firmware = 0xEE;
+    EXPECT_EQ(LinkOpen(&firmware), 2);
+    EXPECT_EQ(firmware, 0xEE);
+    EXPECT_EQ(g_hLink, 0);
+    EXPECT_EQ(calls.back(), "vtxFirmwareVersion_Read(0, 5) = -9");
+}

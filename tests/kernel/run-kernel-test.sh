@@ -1,0 +1,78 @@
+#!/bin/bash
+# ctest driver of the kernel test group: packs the static test program, a
+# static busybox, init.sh and the two modules into an initramfs, boots
+# Debian's kernel on it under qemu and reads the guest's verdict.
+#
+#   run-kernel-test.sh TEST_PROGRAM WORK_DIR
+#
+# Exits 0 on pass, 1 on failure, 77 (skip) where the host lacks qemu, cpio,
+# a static busybox or the kernel unpacked by ci-setup.sh.
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/cache-dir.sh"
+program=$1
+work=$2
+kernel=$(xq_kernel_cache_dir)/current
+
+skip() {
+    echo "SKIPPED: $*"
+    echo "Prepare this host with: sudo tests/kernel/ci-setup.sh"
+    exit 77
+}
+
+command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed"
+command -v cpio >/dev/null || skip "cpio is not installed"
+busybox=$(command -v busybox) || skip "busybox is not installed"
+# The guest has no C library: only a statically linked busybox runs there.
+if ldd "$busybox" >/dev/null 2>&1; then
+    skip "$busybox is dynamically linked (install busybox-static)"
+fi
+for f in vmlinuz i2c-dev.ko i2c-stub.ko; do
+    [ -s "$kernel/$f" ] || skip "no kernel unpacked in $kernel ($f missing)"
+done
+if [ ! -x "$program" ]; then
+    echo "FAIL: test program $program is missing"
+    exit 1
+fi
+
+rm -rf "$work"
+root=$work/root
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules}
+cp "$busybox" "$root/bin/busybox"
+cp "$kernel/i2c-dev.ko" "$kernel/i2c-stub.ko" "$root/modules/"
+cp "$program" "$root/kernel_i2c_test"
+cp "$here/init.sh" "$root/init"
+chmod 755 "$root/init" "$root/kernel_i2c_test"
+(cd "$root" && find . -mindepth 1 | cpio -o -H newc -R +0:+0 --quiet) >"$work/initramfs.cpio" ||
+    { echo "FAIL: cannot pack the initramfs"; exit 1; }
+
+# Software emulation: /dev/kvm may exist on CI hosts and still hang the
+# guest. XQ_QEMU_ACCEL=kvm opts in where it is known to work.
+accel=${XQ_QEMU_ACCEL:-tcg}
+echo "Booting $(cat "$kernel/release" 2>/dev/null || echo "the kernel") under qemu ($accel)"
+start=$(date +%s)
+timeout 90 qemu-system-x86_64 \
+    -machine "pc,accel=$accel" -m 256M -smp 1 \
+    -nodefaults -no-user-config -display none -no-reboot \
+    -serial "file:$work/console.log" \
+    -device isa-debug-exit,iobase=0xf4,iosize=0x04 \
+    -kernel "$kernel/vmlinuz" -initrd "$work/initramfs.cpio" \
+    -append "console=ttyS0 panic=-1 loglevel=4"
+status=$?
+echo "qemu exited with $status after $(($(date +%s) - start)) s; guest console:"
+sed 's/^/| /' "$work/console.log"
+
+verdict=$(grep -ao 'XQ-KERNEL-TEST: [A-Z]*' "$work/console.log" | tail -n1)
+case "$status:$verdict" in
+1:"XQ-KERNEL-TEST: PASS")
+    echo "PASS"
+    exit 0 ;;
+3:*)
+    echo "FAIL: the tests failed in the guest" ;;
+124:*)
+    echo "FAIL: the guest did not finish within 90 s" ;;
+*)
+    echo "FAIL: no verdict from the guest (qemu status $status, console: ${verdict:-none})" ;;
+esac
+exit 1

@@ -13,12 +13,19 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/cache-dir.sh"
 cache=$(xq_kernel_cache_dir)
 
-export DEBIAN_FRONTEND=noninteractive
 # libi2c-dev is what the backend builds against; the rest runs the guest.
 # i2c-tools is deliberately absent: on this release it drags in udev/systemd
-# upgrades on the host.
-apt-get install -y --no-install-recommends \
-    qemu-system-x86 busybox-static cpio xz-utils zstd libi2c-dev
+# upgrades on the host. Nothing is installed (or upgraded) when all is there,
+# so the script also runs unprivileged on a prepared machine.
+static_busybox() {
+    command -v busybox >/dev/null && ! ldd "$(command -v busybox)" >/dev/null 2>&1
+}
+if ! command -v qemu-system-x86_64 >/dev/null || ! static_busybox ||
+    ! command -v cpio >/dev/null || ! command -v xz >/dev/null ||
+    [ ! -e /usr/include/i2c/smbus.h ] || [ ! -e /usr/lib/x86_64-linux-gnu/libi2c.a ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+        qemu-system-x86 busybox-static cpio xz-utils libi2c-dev
+fi
 
 # The kernel release Debian currently ships for amd64.
 pkg=$(apt-cache depends linux-image-amd64 |

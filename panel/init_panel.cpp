@@ -9,6 +9,7 @@
 #include "panel/ceval_dlg.h"
 #include "panel/register_map.h"
 #include "panel/slider_action.h"
+#include "panel/version_line.h"
 #include "res/resource.h"
 #include "res/string_table.h"
 
@@ -28,6 +29,11 @@ QString Nibbles(uint8_t byte) {
 }
 
 } // namespace
+
+QString VersionLine(uint8_t firmware, uint8_t firmware2) {
+    return QStringLiteral("Version: USB RFW:") + Nibbles(firmware) + QStringLiteral("; FFW:") +
+           Nibbles(firmware2);
+}
 
 bool CEvalDlg::InitPanel() {
     InitDialogBase();
@@ -54,7 +60,6 @@ bool CEvalDlg::InitPanel() {
     StartSlider(m_slCurrentA, IDC_CURRENT_A);
     StartSlider(m_slCurrentB, IDC_CURRENT_B);
 
-    QString version = QStringLiteral("Version: ");
     uint8_t firmware = 0;
     if (LinkOpen(&firmware) != 0) {
         SetStatus(QStringLiteral("USB Initialization Error"));
@@ -62,9 +67,7 @@ bool CEvalDlg::InitPanel() {
     } else {
         uint8_t firmware2 = 0;
         LinkFirmwareVersion(&firmware2);
-        version += QStringLiteral("USB RFW:") + Nibbles(firmware) + QStringLiteral("; FFW:") +
-                   Nibbles(firmware2);
-        SetDlgItemText(IDC_VERSION, version);
+        SetDlgItemText(IDC_VERSION, VersionLine(firmware, firmware2));
         SetStatus(QStringLiteral("Ready"));
     }
 

@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionSlider>
 #include <QTest>
 
 #include "link/link.h"
@@ -118,4 +119,40 @@ QString PanelTest::Text(int id) const {
 }
 bool PanelTest::Checked(int id) const {
     return Box(id)->isChecked();
+}
+
+void PanelTest::DragSlider(int id, int value) {
+    QSlider *slider = Slider(id);
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.singleStep = slider->singleStep();
+    option.pageStep = slider->pageStep();
+    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+    QStyle *style = slider->style();
+    const QRect handle =
+        style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+    const QRect groove =
+        style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, slider);
+    const int span = groove.width() - handle.width();
+    const int targetX =
+        groove.x() + handle.width() / 2 +
+        QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(), value, span);
+    const QPoint start = handle.center();
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, start);
+    Settle();
+    for (int step = 1; step <= 4; ++step) {
+        QTest::mouseMove(slider, QPoint(start.x() + (targetX - start.x()) * step / 4, start.y()));
+        Settle();
+    }
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(targetX, start.y()));
+    Settle();
+    while (slider->value() != value) {
+        QTest::keyClick(slider, slider->value() < value ? Qt::Key_Right : Qt::Key_Left);
+        Settle();
+    }
 }

@@ -47,6 +47,9 @@ protected:
     void ClickButton(int id);
     void ChooseItem(int listId, int index);
     void TypeInto(int editId, const QString &text);
+    // Drags the slider's handle with the mouse to where `value` lies, then
+    // settles any rounding with arrow keys.
+    void DragSlider(int id, int value);
 
     QCheckBox *Box(int id) const;
     QComboBox *List(int id) const;

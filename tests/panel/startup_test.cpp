@@ -1,0 +1,166 @@
+// Panel start-up on the simulated board, the readback, and a missing adapter.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMenu>
+#include <QSlider>
+
+#include "link/link.h"
+#include "panel/register_map.h"
+#include "panel/version_line.h"
+#include "panel_fixture.h"
+#include "res/resource.h"
+#include "vtx/sim.h"
+#include "vtx/vtx_testing.h"
+
+using vtx::test::Call;
+
+namespace {
+
+const std::vector<std::string> kStartupCalls = {
+    "vtxFindControllers() = 1",
+    "vtxGetSerialNumber(0, \"SIM-0001\") = 0",
+    "vtxOpen(\"SIM-0001\") = 1",
+    "vtxFirmwareVersion_Read(1, 5) = 0 [02 05 01 03 00]",
+    "vtxI2C_Control(1, 0, 0, 1) = 0",
+    "vtxGPIO_WriteControl(1, 0, 0, 1, 1, 1, 1, 2, 1, 0, 0, 0, 0, 0) = 0",
+    "vtxPower_WriteControl(1, 1, 0) = 0",
+    "vtxI2C_RegisterRead(1, 0x36, 0x00) = 192",
+    "vtxI2C_RegisterRead(1, 0x36, 0x01) = 24",
+    "vtxI2C_RegisterRead(1, 0x36, 0x02) = 56",
+    "vtxI2C_RegisterRead(1, 0x36, 0x03) = 0",
+    "vtxI2C_RegisterRead(1, 0x36, 0x04) = 0",
+    "vtxI2C_RegisterRead(1, 0x36, 0x05) = 31",
+    "vtxI2C_RegisterRead(1, 0x36, 0x06) = 31",
+    "vtxI2C_RegisterRead(1, 0x36, 0x07) = 0",
+    "vtxI2C_RegisterRead(1, 0x36, 0x08) = 0",
+    "vtxI2C_RegisterRead(1, 0x36, 0x09) = 0",
+    "vtxI2C_RegisterRead(1, 0x36, 0x0A) = 70",
+    "vtxI2C_RegisterRead(1, 0x36, 0x0B) = 32",
+    "vtxI2C_RegisterRead(1, 0x36, 0x12) = 1",
+};
+
+const int32_t kDefaultShadows[] = {0xC0, 0x18, 0x38, 0x00, 0x00, 0x1F, 0x1F, 0x00, 0x00};
+
+} // namespace
+
+TEST_F(PanelTest, StartupOpensTheAdapterThenReadsEveryRegisterInOrder) {
+    dlg = std::make_unique<CEvalDlg>();
+    dlg->Create(); // hidden: no slider has painted yet
+    EXPECT_EQ(calls, kStartupCalls);
+    EXPECT_EQ(Text(IDC_VERSION), QStringLiteral("Version: USB RFW:2.5; FFW:1.3"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
+    EXPECT_EQ(Text(IDC_REG0A), QStringLiteral("46"));
+    EXPECT_EQ(Text(IDC_REG12), QStringLiteral("01"));
+    for (int32_t last : g_lastSent)
+        EXPECT_EQ(last, 0);
+
+    // Lists and sliders at their start values.
+    EXPECT_EQ(List(IDC_FMODE)->currentIndex(), 0);
+    EXPECT_EQ(List(IDC_OVP)->currentIndex(), 1);
+    EXPECT_EQ(List(IDC_OCP)->currentIndex(), 3);
+    for (int id : {IDC_RAMP_OFF, IDC_RAMP_STOP, IDC_RAMP_ON, IDC_RAMP_START})
+        EXPECT_EQ(List(id)->currentIndex(), 0);
+    EXPECT_EQ(Slider(IDC_BRIGHT_A)->maximum(), 255);
+    EXPECT_EQ(Slider(IDC_BRIGHT_B)->value(), 0);
+    EXPECT_EQ(Slider(IDC_CURRENT_A)->maximum(), 31);
+    EXPECT_EQ(Slider(IDC_CURRENT_B)->value(), 31);
+}
+
+TEST_F(PanelTest, ShadowsStartAtTheirDefaultsWhateverTheChipHolds) {
+    // A chip left in another state by an earlier session: the readback shows
+    // it, the shadows do not take it.
+    vtx::test::forceResult(Call::I2C_RegisterRead, 0x5A);
+    StartPanel();
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("5A"));
+    EXPECT_EQ(Text(IDC_REG07), QStringLiteral("5A"));
+    for (std::size_t reg = 0; reg < kShadowCount; ++reg) {
+        if (reg >= 0x03 && reg <= 0x06)
+            continue; // the sliders' first paint sets these from their positions
+        EXPECT_EQ(g_shadow[reg], kDefaultShadows[reg]) << "register " << reg;
+    }
+}
+
+TEST_F(PanelTest, ReadbackDecodesControlAndInterruptStatusOnly) {
+    StartPanel();
+    ClickBox(IDC_PWM_A); // a Configuration box the readback must not touch
+    vtx::sim::setChipRegister(0x00, 0x95);
+    vtx::sim::setChipRegister(0x01, 0x00);
+    vtx::sim::raiseInterrupt(vtx::sim::kOcp | vtx::sim::kTsd);
+    List(IDC_RAMP_ON)->setCurrentIndex(6);
+    const int32_t shadow00 = g_shadow[0x00];
+    ClickButton(IDC_READBACK_ALL);
+
+    EXPECT_TRUE(Checked(IDC_SLEEP));
+    EXPECT_TRUE(Checked(IDC_LINEAR_A));
+    EXPECT_FALSE(Checked(IDC_LINEAR_B));
+    EXPECT_TRUE(Checked(IDC_LED_A_EN));
+    EXPECT_FALSE(Checked(IDC_LED_B_EN));
+    EXPECT_TRUE(Checked(IDC_LED2_ON_A));
+    EXPECT_TRUE(Checked(IDC_FLAG_OCP));
+    EXPECT_FALSE(Checked(IDC_FLAG_OVP));
+    EXPECT_TRUE(Checked(IDC_FLAG_TSD));
+    EXPECT_EQ(Text(IDC_REG01), QStringLiteral("00"));
+    EXPECT_TRUE(Checked(IDC_PWM_A));
+    EXPECT_TRUE(Checked(IDC_FEEDBACK_A));
+    EXPECT_EQ(List(IDC_RAMP_ON)->currentIndex(), 6);
+    EXPECT_EQ(g_shadow[0x00], shadow00);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
+
+    // The next click composes from the shadow, not from what was just read.
+    ClearCalls();
+    ClickBox(IDC_LED_B_EN);
+    EXPECT_EQ(Writes(), (std::vector<std::string>{"0x00=0xC2"}));
+}
+
+TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {
+    EXPECT_EQ(VersionLine(0x25, 0x13), QStringLiteral("Version: USB RFW:2.5; FFW:1.3"));
+    EXPECT_EQ(VersionLine(0xAB, 0x00), QStringLiteral("Version: USB RFW:10.11; FFW:0.0"));
+}
+
+TEST_F(PanelTest, TheContextMenuEndsWithTheAboutEntry) {
+    StartPanel();
+    const QList<QAction *> actions = dlg->GetSystemMenu()->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("&Close"));
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("&About XQ4620..."));
+    EXPECT_EQ(actions[2]->data().toInt(), IDM_ABOUTBOX);
+}
+
+// Without a working adapter the panel still opens, says so, and keeps
+// saying so; a register it could not read shows "--".
+class NoAdapter : public PanelTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(NoAdapter, PanelOpensAndTheErrorStays) {
+    const std::string how = GetParam();
+    if (how == "no controller") {
+        vtx::test::forceResult(Call::FindControllers, 0);
+    } else if (how == "version read fails") {
+        vtx::test::forceResult(Call::FirmwareVersion_Read, -5);
+    } else if (how == "unplugged") {
+        vtx::sim::unplug();
+    } else if (how == "power fails") {
+        vtx::test::forceResult(Call::Power_WriteControl, -5);
+    }
+    StartPanel();
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("USB Initialization Error"));
+    EXPECT_EQ(Text(IDC_VERSION), QStringLiteral("Version"));
+    for (int id : {IDC_REG00, IDC_REG09, IDC_REG12})
+        EXPECT_EQ(Text(id), QStringLiteral("--"));
+    // Boxes keep their constructed states when nothing could be read.
+    EXPECT_TRUE(Checked(IDC_SLEEP));
+    EXPECT_FALSE(Checked(IDC_FLAG_OCP));
+
+    // Actions later on do not pretend otherwise.
+    ClickButton(IDC_READBACK_ALL);
+    ClickBox(IDC_LED_A_EN);
+    ClickButton(IDC_SW_RESET);
+    Settle();
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("USB Initialization Error"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Panel, NoAdapter,
+                         ::testing::Values("no controller", "version read fails", "unplugged",
+                                           "power fails"));

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "app/command_line.h"
 #include "panel/ceval_dlg.h"
@@ -27,7 +28,8 @@ bool CEvalApp::InitInstance() {
         g_debugLog = 1;
 
     if (g_debugLog == 1) {
-        std::remove("debug.log"); // a file that is not there is fine
+        // Deletes a file only (never a directory); a failure is fine.
+        ::unlink("debug.log");
         if (std::freopen("debug.log", "w", stdout)) {
             std::printf("CmdLine: %s\n", m_tail.c_str());
         } else {

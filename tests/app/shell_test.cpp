@@ -1,0 +1,91 @@
+// The shell as a process: the "/d" switch, its log, and the viewer.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/command_line.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const fs::path &path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Shell : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("xq-shell-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs the shell in `dir` with `args`; the viewer notes that it ran and
+    // what the log held when it did.
+    int Run(const std::string &args) {
+        const std::string command =
+            "cd '" + dir.string() +
+            "' && PROBE_VIEWER='cp debug.log seen.log; echo viewer >> order.txt' '" +
+            std::string(SHELL_PROBE) + "' " + args + " > stdout.txt 2> stderr.txt";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path dir;
+};
+
+} // namespace
+
+TEST(CommandLine, TailJoinsTheArgumentsAndFindsTheSwitchAnywhere) {
+    char program[] = "xq4620-panel", a[] = "/D", b[] = "extra";
+    char *argv[] = {program, a, b};
+    EXPECT_EQ(CommandLineTail(3, argv), "/D extra");
+    EXPECT_EQ(CommandLineTail(1, argv), "");
+    EXPECT_TRUE(HasDebugSwitch("/d"));
+    EXPECT_TRUE(HasDebugSwitch("x/dy"));
+    EXPECT_TRUE(HasDebugSwitch("c:/data"));
+    EXPECT_FALSE(HasDebugSwitch("-d /x d/"));
+}
+
+TEST_F(Shell, WithoutArgumentsNoLogIsTouchedAndNoViewerRuns) {
+    std::ofstream(dir / "debug.log") << "older\n";
+    EXPECT_EQ(Run(""), 0);
+    EXPECT_EQ(Slurp(dir / "debug.log"), "older\n");
+    EXPECT_EQ(Slurp(dir / "order.txt"), "panel closed\n");
+}
+
+TEST_F(Shell, SlashDReplacesTheLogAndShowsItAfterThePanelCloses) {
+    std::ofstream(dir / "debug.log") << "an older log, longer than the new one\n";
+    EXPECT_EQ(Run("/d"), 0);
+    EXPECT_EQ(Slurp(dir / "debug.log"), "CmdLine: /d\n");
+    EXPECT_EQ(Slurp(dir / "seen.log"), "CmdLine: /d\n"); // flushed before the viewer ran
+    EXPECT_EQ(Slurp(dir / "order.txt"), "panel closed\nviewer\n");
+}
+
+TEST_F(Shell, TheLogLineHoldsTheWholeTail) {
+    EXPECT_EQ(Run("/D extra"), 0);
+    EXPECT_EQ(Slurp(dir / "debug.log"), "CmdLine: /D extra\n");
+    EXPECT_EQ(Run("c:/data"), 0);
+    EXPECT_EQ(Slurp(dir / "debug.log"), "CmdLine: c:/data\n");
+}
+
+TEST_F(Shell, ALogThatCannotBeCreatedLeavesThePanelRunningWithoutViewer) {
+    // A directory in its place: the file can be neither deleted nor opened
+    // (a read-only directory would not stop root).
+    fs::create_directory(dir / "debug.log");
+    EXPECT_EQ(Run("/d"), 0);
+    EXPECT_TRUE(fs::is_directory(dir / "debug.log"));
+    EXPECT_EQ(Slurp(dir / "order.txt"), "panel closed\n");
+    EXPECT_FALSE(fs::exists(dir / "seen.log"));
+}

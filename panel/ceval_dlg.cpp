@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include "panel/accessible_names.h"
 #include "panel/dialog_builder.h"
 #include "panel/register_map.h"
 #include "res/resource.h"
@@ -64,6 +65,7 @@ void CEvalDlg::Create() {
         return;
     m_created = true;
     m_controls = BuildDialog(this, res::kMainTemplate);
+    NameControls(m_controls);
 
     auto list = [this](int id) { return qobject_cast<QComboBox *>(GetDlgItem(id)); };
     auto slider = [this](int id) { return qobject_cast<QSlider *>(GetDlgItem(id)); };

@@ -1,4 +1,5 @@
 // The panel window as built from its template, before any device access.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -224,4 +225,25 @@ TEST_F(PanelTest, PullThenPushLeavesEveryControlAsItWas) {
     // Someone typing keeps their cursor and undo history.
     EXPECT_EQ(edit->cursorPosition(), 1);
     EXPECT_TRUE(edit->isUndoAvailable());
+}
+
+TEST_F(PanelTest, EveryControlHasAnAccessibleName) {
+    StartPanel();
+    for (std::size_t i = 0; i < res::kMainTemplate.count; ++i) {
+        const res::ControlTemplate &c = res::kMainTemplate.controls[i];
+        if (c.id == IDC_STATIC)
+            continue;
+        QAccessibleInterface *accessible =
+            QAccessible::queryAccessibleInterface(dlg->GetDlgItem(c.id));
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << c.id;
+    }
+    auto name = [this](int id) {
+        return QAccessible::queryAccessibleInterface(dlg->GetDlgItem(id))->text(QAccessible::Name);
+    };
+    EXPECT_EQ(name(IDC_REG03), QStringLiteral("Register 0x03"));
+    EXPECT_EQ(name(IDC_REG12), QStringLiteral("Register 0x12"));
+    EXPECT_EQ(name(IDC_DATA), QStringLiteral("Data"));
+    EXPECT_EQ(name(IDC_BRIGHT_A), QStringLiteral("Brightness Bank A"));
+    EXPECT_EQ(name(IDC_LED_A_EN), QStringLiteral("LED_A_EN"));
 }

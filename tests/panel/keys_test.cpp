@@ -15,7 +15,7 @@ TEST_F(PanelTest, EnterRightAfterStartClicksExit) {
 }
 
 TEST_F(PanelTest, EnterInAnEditOrOnABoxEndsThePanelWithoutWriteOrRead) {
-    for (int id : {IDC_REGADDR, IDC_DATA, IDC_LINEAR_A}) {
+    for (int id : {IDC_REGADDR, IDC_DATA, IDC_LINEAR_A, IDC_OVP, IDC_BRIGHT_B}) {
         SCOPED_TRACE(id);
         ResetProcessState();
         StartPanel();

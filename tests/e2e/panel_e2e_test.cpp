@@ -1,0 +1,235 @@
+// The built panel on a real X server and the simulated board, driven by
+// pointer clicks and key strokes at the places its template gives the
+// controls; every check is on the bus trace. A click that lands on the wrong
+// control writes the wrong register or byte, or nothing, and fails here.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "panel/register_map.h"
+#include "panel_session.h"
+#include "res/resource.h"
+
+namespace {
+
+int ScaleFromEnvironment() {
+    const char *scale = std::getenv("XQ_E2E_SCALE");
+    return scale && *scale ? std::atoi(scale) : 1;
+}
+
+int ItemCount(int listId) {
+    for (std::size_t i = 0; i < kListCount; ++i) {
+        if (kListChoices[i].listId == listId)
+            return kListChoices[i].count;
+    }
+    return 0;
+}
+
+struct Toggle {
+    int id;
+    const char *name;
+    uint8_t reg;
+    uint8_t value; // the register byte the click writes
+};
+
+} // namespace
+
+class PanelE2ETest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_scale = ScaleFromEnvironment();
+        char pattern[] = "/tmp/xq-e2e-XXXXXX";
+        if (!mkdtemp(pattern)) {
+            s_error = "no temporary directory";
+            return;
+        }
+        s_dir = pattern;
+        s_display = std::make_unique<VirtualDisplay>();
+        // Room for the panel at the scale asked for.
+        if (!s_display->Start(1280 * s_scale, 1024 * s_scale, s_dir + "/xvfb.log", &s_error))
+            s_display.reset();
+    }
+
+    static void TearDownTestSuite() {
+        s_display.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(s_dir, ignored);
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(s_display) << s_error;
+        session = std::make_unique<PanelSession>(*s_display, s_dir);
+        ASSERT_TRUE(session->Start(XQ_PANEL_BINARY, s_scale));
+        ASSERT_TRUE(session->Expect(StartUpCalls(), "start-up"));
+        ASSERT_TRUE(session->Focus());
+    }
+
+    void TearDown() override {
+        if (HasFailure() && session)
+            std::cerr << "panel output:\n" << session->Output();
+        session.reset(); // a panel still running is killed
+    }
+
+    const DialogLayout &Layout() { return session->Layout(); }
+
+    // Clicks each box in turn; each click must write exactly its byte.
+    void ClickBoxes(const std::vector<Toggle> &toggles) {
+        for (const Toggle &t : toggles) {
+            ASSERT_TRUE(session->Click(Layout().CheckBoxPoint(t.id))) << t.name;
+            ASSERT_TRUE(session->Expect({RegisterWrite(t.reg, t.value)}, t.name));
+        }
+    }
+
+    void ChooseFromList(int id, int index, const std::vector<std::string> &expected,
+                        const std::string &what) {
+        ASSERT_TRUE(session->Click(Layout().ListArrowPoint(id))) << what;
+        ASSERT_TRUE(session->ClickPopupItem(index, ItemCount(id))) << what;
+        ASSERT_TRUE(session->Expect(expected, what));
+    }
+
+    // Focuses a slider by pressing its handle where it rests; that moves it
+    // nowhere and so writes nothing.
+    void GrabSlider(int id, bool atMaximum) {
+        ASSERT_TRUE(session->Click(Layout().SliderEndPoint(id, atMaximum)));
+    }
+
+    void KeyWrites(const std::string &key, uint8_t reg, uint8_t value) {
+        ASSERT_TRUE(session->Key(key));
+        ASSERT_TRUE(session->Expect({RegisterWrite(reg, value)}, key));
+    }
+
+    void TypeInto(int id, const std::string &text) {
+        ASSERT_TRUE(session->Click(Layout().CenterPoint(id)));
+        ASSERT_TRUE(session->Key("ctrl+a"));
+        ASSERT_TRUE(session->Key("BackSpace"));
+        if (!text.empty()) {
+            ASSERT_TRUE(session->Type(text));
+        }
+    }
+
+    // Ends the panel and checks that nothing reached the bus beyond what
+    // the test has already taken.
+    void EndWithEscape() {
+        ASSERT_TRUE(session->EscapeEndsWithExitCodeZero());
+        EXPECT_EQ(session->Trace().Unread(), std::vector<std::string>());
+    }
+
+    static int s_scale;
+    static std::string s_dir;
+    static std::string s_error;
+    static std::unique_ptr<VirtualDisplay> s_display;
+    std::unique_ptr<PanelSession> session;
+};
+
+int PanelE2ETest::s_scale = 1;
+std::string PanelE2ETest::s_dir;
+std::string PanelE2ETest::s_error;
+std::unique_ptr<VirtualDisplay> PanelE2ETest::s_display;
+
+TEST_F(PanelE2ETest, EscapeRightAfterStartUpEndsWithExitCodeZero) {
+    EndWithEscape();
+}
+
+TEST_F(PanelE2ETest, ControlBoxesWriteRegister0x00FromItsShadow) {
+    ClickBoxes({
+        {IDC_LED_A_EN, "LED_A_EN on", 0x00, 0xC4},
+        {IDC_LINEAR_A, "Linear A on", 0x00, 0xD4},
+        {IDC_LINEAR_B, "Linear B on", 0x00, 0xDC},
+        {IDC_LED_B_EN, "LED_B_EN on", 0x00, 0xDE},
+        {IDC_LED2_ON_A, "LED2_ON_A on", 0x00, 0xDF},
+        // Clearing Sleep also clears bits 6 and 5, which no box shows.
+        {IDC_SLEEP, "Sleep off", 0x00, 0x1F},
+        {IDC_SLEEP, "Sleep on", 0x00, 0x9F},
+        {IDC_LINEAR_A, "Linear A off", 0x00, 0x8F},
+    });
+    EndWithEscape();
+}
+
+TEST_F(PanelE2ETest, ConfigurationBoxesWriteRegister0x01FromItsShadow) {
+    ClickBoxes({
+        // Clearing a Feedback box also clears bits 7 to 5.
+        {IDC_FEEDBACK_B, "Feedback B Enable off", 0x01, 0x08},
+        {IDC_FEEDBACK_A, "Feedback A Enable off", 0x01, 0x00},
+        {IDC_PWM_ACTIVE_LOW, "PWM active low on", 0x01, 0x04},
+        {IDC_PWM_B, "PWM B on", 0x01, 0x06},
+        {IDC_PWM_A, "PWM A on", 0x01, 0x07},
+        {IDC_FEEDBACK_A, "Feedback A Enable on", 0x01, 0x0F},
+        {IDC_FEEDBACK_B, "Feedback B Enable on", 0x01, 0x1F},
+    });
+    EndWithEscape();
+}
+
+TEST_F(PanelE2ETest, BoostListsComposeRegister0x02AndKeepSlowStart) {
+    // Slow Start has its text on the left and its box at the right end.
+    ClickBoxes({{IDC_SLOW_START, "Slow Start on", 0x02, 0x3C}});
+    // OVP "32 V" (code 2) with OCP "1.2 A" (code 3) and Fmode "500 kHz" (0).
+    ChooseFromList(IDC_OVP, 2, {RegisterWrite(0x02, 0x5C)}, "OVP 32 V");
+    ChooseFromList(IDC_FMODE, 1, {RegisterWrite(0x02, 0x5D)}, "Fmode 1 MHz");
+    EndWithEscape();
+}
+
+TEST_F(PanelE2ETest, RampListsFillTheirFieldsOfRegisters0x07And0x08) {
+    ChooseFromList(IDC_RAMP_ON, 6, {RegisterWrite(0x07, 0x30)}, "On 8 s");
+    ChooseFromList(IDC_RAMP_OFF, 1, {RegisterWrite(0x07, 0x31)}, "Off 261 ms");
+    ChooseFromList(IDC_RAMP_STOP, 7, {RegisterWrite(0x08, 0x07)}, "Stop 16 s");
+    ChooseFromList(IDC_RAMP_START, 2, {RegisterWrite(0x08, 0x17)}, "Start 522 ms");
+    EndWithEscape();
+}
+
+TEST_F(PanelE2ETest, BrightnessSliderWritesEachNewPositionOnce) {
+    GrabSlider(IDC_BRIGHT_A, false);
+    ASSERT_TRUE(session->Key("Home")); // already there: nothing to write
+    KeyWrites("End", 0x03, 0xFF);
+    KeyWrites("Left", 0x03, 0xFE);
+    KeyWrites("Left", 0x03, 0xFD);
+    KeyWrites("Right", 0x03, 0xFE);
+    KeyWrites("Home", 0x03, 0x00);
+    EndWithEscape(); // and no repaint on the way wrote a position again
+}
+
+TEST_F(PanelE2ETest, MaxCurrentSliderStopsAtItsRangeOf0To31) {
+    GrabSlider(IDC_CURRENT_B, true);
+    ASSERT_TRUE(session->Key("End")); // already at 31, which start-up sent
+    KeyWrites("Home", 0x06, 0x00);
+    KeyWrites("Right", 0x06, 0x01);
+    KeyWrites("End", 0x06, 0x1F);
+    ASSERT_TRUE(session->Key("Right")); // past the end: nothing
+    KeyWrites("Left", 0x06, 0x1E);
+    EndWithEscape();
+}
+
+TEST_F(PanelE2ETest, ManualWriteAndReadGoThroughTheTwoEdits) {
+    TypeInto(IDC_REGADDR, "3");
+    TypeInto(IDC_DATA, "1ff"); // only the low byte is sent
+    ASSERT_TRUE(session->Click(Layout().CenterPoint(IDC_WRITE)));
+    ASSERT_TRUE(session->Expect({RegisterWrite(0x03, 0xFF)}, "Write"));
+
+    TypeInto(IDC_REGADDR, "0a");
+    TypeInto(IDC_DATA, "");
+    ASSERT_TRUE(session->Click(Layout().CenterPoint(IDC_READ)));
+    ASSERT_TRUE(session->Expect({RegisterRead(0x0A, 0x46)}, "Read"));
+
+    // What the read put into Data goes out with the next Write.
+    TypeInto(IDC_REGADDR, "7");
+    ASSERT_TRUE(session->Click(Layout().CenterPoint(IDC_WRITE)));
+    ASSERT_TRUE(session->Expect({RegisterWrite(0x07, 0x46)}, "Write of the value read"));
+    EndWithEscape();
+}
+
+TEST_F(PanelE2ETest, SwResetResetsTheChipReadsBackAndZeroesBrightness) {
+    GrabSlider(IDC_BRIGHT_A, false);
+    KeyWrites("End", 0x03, 0xFF);
+
+    ASSERT_TRUE(session->Click(Layout().CenterPoint(IDC_SW_RESET)));
+    std::vector<std::string> expected = {RegisterWrite(0x0F, 0x01)};
+    // The readback finds the chip at its reset values.
+    const std::vector<std::string> readback = ReadbackOfAFreshChip();
+    expected.insert(expected.end(), readback.begin(), readback.end());
+    // The Bank A brightness slider, moved back to 0, sends its new position.
+    expected.push_back(RegisterWrite(0x03, 0x00));
+    ASSERT_TRUE(session->Expect(expected, "SW Reset"));
+    EndWithEscape();
+}

@@ -218,6 +218,8 @@ std::optional<std::string> PanelSession::VisibleWindowsOtherThanMain() const {
 }
 
 AssertionResult PanelSession::ClickPopupItem(int index, int itemCount) {
+    if (index < 0 || index >= itemCount)
+        return AssertionFailure() << "no item " << index << " in a list of " << itemCount;
     const auto deadline = std::chrono::steady_clock::now() + kTraceTimeout;
     std::optional<std::string> popup;
     while (!(popup = VisibleWindowsOtherThanMain())) {

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -19,13 +18,6 @@ using ::testing::AssertionSuccess;
 constexpr Millis kTraceTimeout(10000);
 constexpr Millis kExitTimeout(10000);
 constexpr Millis kPoll(10);
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Join(const std::vector<std::string> &lines) {
     std::string text;

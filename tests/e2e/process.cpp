@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 extern char **environ;
@@ -137,6 +139,13 @@ std::string CommandResult::Describe(const std::vector<std::string> &argv) const 
         return text + ": could not be started: " + err;
     text += timedOut ? ": timed out" : ": " + DescribeStatus(status);
     return err.empty() ? text : text + ": " + err;
+}
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::string DescribeStatus(int status) {

@@ -78,6 +78,9 @@ struct CommandResult {
 CommandResult RunCommand(const std::vector<std::string> &argv, const Environment &env,
                          Millis timeout);
 
+// A file's whole text, such as a child's log; empty if it cannot be read.
+std::string ReadFile(const std::string &path);
+
 // "exit 0", "signal 9", for messages.
 std::string DescribeStatus(int status);
 

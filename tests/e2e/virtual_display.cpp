@@ -7,19 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 constexpr Millis kServerStartTimeout(15000);
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Reads what Xvfb writes to its -displayfd descriptor once it listens: the
 // display number and a newline. Empty if it ends or the time runs out first.

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "panel_session.h"
@@ -28,13 +27,6 @@ const char *const kDesktopFiles[] = {
 };
 
 const Millis kToolTimeout(120000);
-
-std::string ReadFile(const fs::path &path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool Executable(const fs::path &path) {
     return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
@@ -79,7 +71,7 @@ protected:
             EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
         const fs::path desktop = prefix / "share/applications/xq4620-panel.desktop";
         EXPECT_TRUE(Tool({"desktop-file-validate", desktop.string()}));
-        const std::string entry = ReadFile(desktop);
+        const std::string entry = ReadFile(desktop.string());
         EXPECT_TRUE(fs::is_regular_file(prefix / "bin" / DesktopValue(entry, "Exec")));
         const std::string icon = DesktopValue(entry, "Icon");
         EXPECT_TRUE(fs::exists(prefix / "share/icons/hicolor/48x48/apps" / (icon + ".png")));

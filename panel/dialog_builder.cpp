@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
+#include <algorithm>
 
 #include "res/resource.h"
 
@@ -37,9 +38,11 @@ QWidget *MakeControl(QDialog *dialog, const res::ControlTemplate &c) {
         return button;
     }
     case res::Kind::Picture: {
+        // Shown at its own size (a 2x version on HiDPI screens), never
+        // stretched to the rectangle.
         auto *picture = new QLabel(dialog);
         picture->setPixmap(QPixmap(text));
-        picture->setScaledContents(true);
+        picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return picture;
     }
     case res::Kind::GroupBox: {
@@ -83,12 +86,47 @@ QWidget *MakeControl(QDialog *dialog, const res::ControlTemplate &c) {
     return nullptr;
 }
 
+// The layout is the template's, made for a narrower font than most desktops
+// have. A text that would be clipped first takes free room beside it (to the
+// right, or to the left for a box whose text is on its left) without touching
+// any other control; what still does not fit gets a slightly smaller font.
+void FitText(QWidget *widget, const QList<QWidget *> &others) {
+    QRect rect = widget->geometry();
+    const int wanted = widget->sizeHint().width();
+    const bool growLeft = widget->layoutDirection() == Qt::RightToLeft;
+    for (int width = wanted; width > rect.width(); --width) {
+        QRect grown = rect;
+        if (growLeft)
+            grown.setLeft(rect.right() + 1 - width);
+        else
+            grown.setWidth(width);
+        const bool free = std::none_of(others.begin(), others.end(), [&](QWidget *other) {
+            return other != widget && !qobject_cast<QGroupBox *>(other) &&
+                   other->geometry().intersects(grown);
+        });
+        if (free) {
+            widget->setGeometry(grown);
+            break;
+        }
+    }
+    QFont font = widget->font();
+    for (int step = 0; step < 6 && widget->sizeHint().width() > widget->width(); ++step) {
+        if (font.pointSizeF() > 0)
+            font.setPointSizeF(font.pointSizeF() * 0.94);
+        else
+            font.setPixelSize(font.pixelSize() - 1);
+        widget->setFont(font);
+    }
+}
+
 } // namespace
 
 QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tmpl) {
     const DialogUnits units = DialogUnits::ForFont(dialog->font());
     QHash<int, QWidget *> byId;
     QWidget *previousFocusable = nullptr;
+    QList<QWidget *> all;
+    QList<QWidget *> texts;
 
     for (std::size_t i = 0; i < tmpl.count; ++i) {
         const res::ControlTemplate &c = tmpl.controls[i];
@@ -101,6 +139,9 @@ QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tm
             rect.setHeight(widget->sizeHint().height());
         }
         widget->setGeometry(rect);
+        if (c.kind == res::Kind::CheckBox || c.kind == res::Kind::Label)
+            texts.append(widget);
+        all.append(widget);
         if (c.id != IDC_STATIC)
             byId.insert(c.id, widget);
         if (widget->focusPolicy() != Qt::NoFocus) {
@@ -109,6 +150,8 @@ QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tm
             previousFocusable = widget;
         }
     }
+    for (QWidget *text : texts)
+        FitText(text, all);
     dialog->setWindowTitle(QString::fromUtf8(tmpl.title));
     dialog->setFixedSize(units.x(tmpl.width), units.y(tmpl.height));
     return byId;

@@ -30,17 +30,6 @@ void PrepareEnvironment() {
     }
 }
 
-void ResetProcessState() {
-    vtx::test::reset();
-    g_hLink = 0;
-    g_fwMajor2 = 0;
-    g_fwMinor2 = 0;
-    for (int32_t &last : g_lastSent)
-        last = 0;
-    for (int32_t &shadow : g_shadow)
-        shadow = 0;
-}
-
 CallRecorder::CallRecorder(bool keepLines) : m_keepLines(keepLines) {
     vtx::test::setTraceSink([this](const std::string &line) {
         ++calls;

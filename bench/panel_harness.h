@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "panel/ceval_dlg.h"
+#include "tests/support/sim_session.h"
 
 class QAbstractButton;
 class QCheckBox;
@@ -26,7 +27,7 @@ void PrepareEnvironment();
 
 // The adapter library, the board, the device link, the shadows and the
 // sliders' memory as a fresh process has them.
-void ResetProcessState();
+using sim_session::ResetProcessState;
 
 // Every library call from the moment it is installed until it is destroyed,
 // counted (and kept, if asked) as each completes: the library traces a call

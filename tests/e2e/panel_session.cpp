@@ -1,5 +1,7 @@
 #include "panel_session.h"
 
+#include "tests/support/sim_session.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,28 +94,13 @@ std::string RegisterRead(uint8_t reg, uint8_t value) {
 }
 
 std::vector<std::string> ReadbackOfAFreshChip() {
-    const uint8_t resetValues[][2] = {{0x00, 0xC0}, {0x01, 0x18}, {0x02, 0x38}, {0x03, 0x00},
-                                      {0x04, 0x00}, {0x05, 0x1F}, {0x06, 0x1F}, {0x07, 0x00},
-                                      {0x08, 0x00}, {0x09, 0x00}, {0x0A, 0x46}, {0x0B, 0x20},
-                                      {0x12, 0x01}};
-    std::vector<std::string> calls;
-    for (const auto &r : resetValues)
-        calls.push_back(RegisterRead(r[0], r[1]));
-    return calls;
+    return sim_session::kFreshReadback;
 }
 
 std::vector<std::string> StartUpCalls() {
-    std::vector<std::string> calls = {
-        "vtxFindControllers() = 1",
-        "vtxGetSerialNumber(0, \"SIM-0001\") = 0",
-        "vtxOpen(\"SIM-0001\") = 1",
-        "vtxFirmwareVersion_Read(1, 5) = 0 [02 05 01 03 00]",
-        "vtxI2C_Control(1, 0, 0, 1) = 0",
-        "vtxGPIO_WriteControl(1, 0, 0, 1, 1, 1, 1, 2, 1, 0, 0, 0, 0, 0) = 0",
-        "vtxPower_WriteControl(1, 1, 0) = 0",
-    };
-    const std::vector<std::string> readback = ReadbackOfAFreshChip();
-    calls.insert(calls.end(), readback.begin(), readback.end());
+    std::vector<std::string> calls = sim_session::kSetUpCalls;
+    calls.insert(calls.end(), sim_session::kFreshReadback.begin(),
+                 sim_session::kFreshReadback.end());
     // The Max Current sliders start at 31 and have sent nothing yet.
     calls.push_back(RegisterWrite(0x05, 0x1F));
     calls.push_back(RegisterWrite(0x06, 0x1F));

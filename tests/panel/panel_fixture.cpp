@@ -17,17 +17,6 @@
 #include "panel/register_map.h"
 #include "vtx/vtx_testing.h"
 
-void ResetProcessState() {
-    vtx::test::reset();
-    g_hLink = 0;
-    g_fwMajor2 = 0;
-    g_fwMinor2 = 0;
-    for (int32_t &last : g_lastSent)
-        last = 0;
-    for (int32_t &shadow : g_shadow)
-        shadow = 0;
-}
-
 void Settle() {
     for (int i = 0; i < 5; ++i) {
         QApplication::processEvents();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "panel/ceval_dlg.h"
+#include "tests/support/sim_session.h"
 
 // Readable QStrings in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out) {
@@ -20,9 +21,7 @@ class QCheckBox;
 class QComboBox;
 class QSlider;
 
-// Brings the process back to a fresh start: library, board, device link and
-// the sliders' memory.
-void ResetProcessState();
+using sim_session::ResetProcessState;
 
 // Lets queued events and repaints run until the panel is quiet.
 void Settle();

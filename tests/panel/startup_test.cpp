@@ -17,29 +17,6 @@ using vtx::test::Call;
 
 namespace {
 
-const std::vector<std::string> kStartupCalls = {
-    "vtxFindControllers() = 1",
-    "vtxGetSerialNumber(0, \"SIM-0001\") = 0",
-    "vtxOpen(\"SIM-0001\") = 1",
-    "vtxFirmwareVersion_Read(1, 5) = 0 [02 05 01 03 00]",
-    "vtxI2C_Control(1, 0, 0, 1) = 0",
-    "vtxGPIO_WriteControl(1, 0, 0, 1, 1, 1, 1, 2, 1, 0, 0, 0, 0, 0) = 0",
-    "vtxPower_WriteControl(1, 1, 0) = 0",
-    "vtxI2C_RegisterRead(1, 0x36, 0x00) = 192",
-    "vtxI2C_RegisterRead(1, 0x36, 0x01) = 24",
-    "vtxI2C_RegisterRead(1, 0x36, 0x02) = 56",
-    "vtxI2C_RegisterRead(1, 0x36, 0x03) = 0",
-    "vtxI2C_RegisterRead(1, 0x36, 0x04) = 0",
-    "vtxI2C_RegisterRead(1, 0x36, 0x05) = 31",
-    "vtxI2C_RegisterRead(1, 0x36, 0x06) = 31",
-    "vtxI2C_RegisterRead(1, 0x36, 0x07) = 0",
-    "vtxI2C_RegisterRead(1, 0x36, 0x08) = 0",
-    "vtxI2C_RegisterRead(1, 0x36, 0x09) = 0",
-    "vtxI2C_RegisterRead(1, 0x36, 0x0A) = 70",
-    "vtxI2C_RegisterRead(1, 0x36, 0x0B) = 32",
-    "vtxI2C_RegisterRead(1, 0x36, 0x12) = 1",
-};
-
 const int32_t kDefaultShadows[] = {0xC0, 0x18, 0x38, 0x00, 0x00, 0x1F, 0x1F, 0x00, 0x00};
 
 } // namespace
@@ -47,7 +24,10 @@ const int32_t kDefaultShadows[] = {0xC0, 0x18, 0x38, 0x00, 0x00, 0x1F, 0x1F, 0x0
 TEST_F(PanelTest, StartupOpensTheAdapterThenReadsEveryRegisterInOrder) {
     dlg = std::make_unique<CEvalDlg>();
     dlg->Create(); // hidden: no slider has painted yet
-    EXPECT_EQ(calls, kStartupCalls);
+    std::vector<std::string> expected = sim_session::kSetUpCalls;
+    expected.insert(expected.end(), sim_session::kFreshReadback.begin(),
+                    sim_session::kFreshReadback.end());
+    EXPECT_EQ(calls, expected);
     EXPECT_EQ(Text(IDC_VERSION), QStringLiteral("Version: USB RFW:2.5; FFW:1.3"));
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
     EXPECT_EQ(Text(IDC_REG0A), QStringLiteral("46"));

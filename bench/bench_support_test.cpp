@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bench/bench_support.h"
+#include "tests/support/sim_session.h"
 
 namespace {
 
@@ -23,21 +24,15 @@ TEST(BenchStatsTest, PercentileIsNearestRankAndStaysInRange) {
 }
 
 TEST(BenchTraceTest, CallsAreGroupedAsSetUpReadsAndWrites) {
-    const std::vector<std::string> lines = {
-        "vtxFindControllers() = 1",
-        "vtxGetSerialNumber(0, \"SIM-0001\") = 0",
-        "vtxOpen(\"SIM-0001\") = 1",
-        "vtxFirmwareVersion_Read(1, 5) = 0 [02 05 01 03 00]",
-        "vtxI2C_Control(1, 0, 0, 1) = 0",
-        "vtxGPIO_WriteControl(1, 0, 0, 1, 1, 1, 1, 2, 1, 0, 0, 0, 0, 0) = 0",
-        "vtxPower_WriteControl(1, 1, 0) = 0",
-        "vtxI2C_RegisterRead(1, 0x36, 0x00) = 192",
-        "vtxI2C_RegisterWrite(1, 0x36, 0x00, 0xC4) = 0",
-        // A read must not pass for the write it resembles, nor a prefix
-        // for a call.
-        "vtxI2C_RegisterReadX(1) = 0",
-        "",
-    };
+    std::vector<std::string> lines = sim_session::kSetUpCalls;
+    lines.insert(lines.end(), {
+                                  "vtxI2C_RegisterRead(1, 0x36, 0x00) = 192",
+                                  "vtxI2C_RegisterWrite(1, 0x36, 0x00, 0xC4) = 0",
+                                  // A read must not pass for the write it resembles, nor a prefix
+                                  // for a call.
+                                  "vtxI2C_RegisterReadX(1) = 0",
+                                  "",
+                              });
     const bench::CallCounts c = bench::CountCalls(lines);
     EXPECT_EQ(c.setup, 7);
     EXPECT_EQ(c.reads, 1);

@@ -272,26 +272,37 @@ int32_t I2cDevBackend::selectAddress(OpenBus &b, uint16_t device) {
     return 0;
 }
 
-int32_t I2cDevBackend::registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) {
+I2cDevBackend::OpenBus *I2cDevBackend::busFor(int32_t adapter, uint16_t device, int32_t &error) {
     OpenBus *b = bus(adapter);
+    if (!b) {
+        error = -EBADF;
+        return nullptr;
+    }
+    if (device > 0x7F) {
+        error = -EINVAL;
+        return nullptr;
+    }
+    if (const int32_t r = selectAddress(*b, device); r < 0) {
+        error = r;
+        return nullptr;
+    }
+    return b;
+}
+
+int32_t I2cDevBackend::registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) {
+    int32_t error = 0;
+    OpenBus *b = busFor(adapter, device, error);
     if (!b)
-        return -EBADF;
-    if (device > 0x7F)
-        return -EINVAL;
-    if (const int32_t r = selectAddress(*b, device); r < 0)
-        return r;
+        return error;
     const int32_t r = i2c_smbus_write_byte_data(b->fd, reg, value);
     return r < 0 ? failed(*b, "register write", device, r) : 0;
 }
 
 int32_t I2cDevBackend::registerRead(int32_t adapter, uint16_t device, uint8_t reg) {
-    OpenBus *b = bus(adapter);
+    int32_t error = 0;
+    OpenBus *b = busFor(adapter, device, error);
     if (!b)
-        return -EBADF;
-    if (device > 0x7F)
-        return -EINVAL;
-    if (const int32_t r = selectAddress(*b, device); r < 0)
-        return r;
+        return error;
     const int32_t r = i2c_smbus_read_byte_data(b->fd, reg);
     return r < 0 ? failed(*b, "register read", device, r) : (r & 0xFF);
 }

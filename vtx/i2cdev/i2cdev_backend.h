@@ -62,6 +62,9 @@ private:
     int32_t openPath(const std::string &path, const std::string &usbDevice);
     OpenBus *bus(int32_t adapter);
     int32_t selectAddress(OpenBus &b, uint16_t device);
+    // The adapter's bus, set to talk to `device`; null with `error` set
+    // when the adapter, the address or the selection is no good.
+    OpenBus *busFor(int32_t adapter, uint16_t device, int32_t &error);
     int32_t failed(const OpenBus &b, const char *what, uint16_t device, int32_t result);
     void tell(Trouble kind, int err, const std::string &line);
     int32_t fromErrno(Trouble fallback, const std::string &path, int err, const std::string &what);

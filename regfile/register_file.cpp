@@ -1,0 +1,224 @@
+#include "regfile/register_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "chip/field_value.h"
+#include "chip/hex_byte.h"
+#include "chip/xq4620.h"
+
+namespace regfile {
+namespace {
+
+// A set-up is nine short lines; anything this large is not a register file.
+constexpr size_t kMaxFileSize = 1 << 20;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::vector<std::string_view> words(std::string_view line) {
+    std::vector<std::string_view> out;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && isBlank(line[i]))
+            ++i;
+        const size_t start = i;
+        while (i < line.size() && !isBlank(line[i]))
+            ++i;
+        if (i > start)
+            out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+std::string quotedWord(std::string_view word) {
+    std::string out = "\"";
+    for (char c : word) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7F) {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+bool allHexDigits(std::string_view word) {
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X'))
+        word.remove_prefix(2);
+    return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c));
+    });
+}
+
+std::string notAByte(const char *what, std::string_view word) {
+    if (allHexDigits(word))
+        return std::string(what) + " " + quotedWord(word) + " does not fit in a byte (00 to FF)";
+    return std::string(what) + " " + quotedWord(word) + " is not a hex number";
+}
+
+std::string registerText(const chip::Register &r) {
+    return "register " + chip::hexByte(r.address) + " (" + r.name + ")";
+}
+
+} // namespace
+
+Contents parse(std::string_view text) {
+    Contents out;
+    std::map<uint8_t, int> seenOn;
+    int lineNo = 0;
+    while (!text.empty() || lineNo == 0) {
+        ++lineNo;
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (const size_t hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        const auto w = words(line);
+        if (w.empty())
+            continue;
+        auto refuse = [&](std::string reason) { out.problems.push_back({lineNo, reason}); };
+        if (w.size() != 2) {
+            refuse(w.size() == 1 ? "a register without a value (expected \"0xRR 0xVV\")"
+                                 : "text after the value (expected \"0xRR 0xVV\")");
+            continue;
+        }
+        const auto reg = chip::parseHexByte(w[0]);
+        const auto value = chip::parseHexByte(w[1]);
+        if (!reg) {
+            refuse(notAByte("register", w[0]));
+            continue;
+        }
+        const chip::Register *info = chip::findRegister(*reg);
+        if (!info) {
+            refuse("register " + chip::hexByte(*reg) + " is not one of the chip's registers");
+            continue;
+        }
+        if (info->access == chip::Access::ReadOnly) {
+            refuse(registerText(*info) + " is read-only");
+            continue;
+        }
+        if (info->access == chip::Access::WriteOnly) {
+            refuse(registerText(*info) + " is write-only and not part of a set-up");
+            continue;
+        }
+        if (!value) {
+            refuse(notAByte("value", w[1]));
+            continue;
+        }
+        const auto [it, fresh] = seenOn.emplace(*reg, lineNo);
+        if (!fresh) {
+            refuse(registerText(*info) + " is already set on line " + std::to_string(it->second));
+            continue;
+        }
+        out.entries.push_back({*reg, *value, lineNo});
+    }
+    if (out.problems.empty() && out.entries.empty())
+        out.problems.push_back({0, "the file sets no register"});
+    if (!out.problems.empty())
+        out.entries.clear();
+    std::sort(out.entries.begin(), out.entries.end(),
+              [](const Entry &a, const Entry &b) { return a.reg < b.reg; });
+    return out;
+}
+
+Contents read(const std::string &path) {
+    auto failed = [&](const std::string &reason) {
+        Contents out;
+        out.problems.push_back({0, reason});
+        return out;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failed(std::strerror(errno));
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return failed(std::strerror(err));
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > kMaxFileSize) {
+            ::close(fd);
+            return failed("larger than a register file can be (1 MiB)");
+        }
+    }
+    ::close(fd);
+    return parse(text);
+}
+
+std::string format(const std::vector<Entry> &entries, std::string_view writer) {
+    std::string out = "# XQ4620 register file written by " + std::string(writer) + "\n" +
+                      "# One register a line: address and value in hex. '#' starts a comment.\n";
+    std::vector<Entry> sorted = entries;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Entry &a, const Entry &b) { return a.reg < b.reg; });
+    for (const Entry &e : sorted) {
+        out += chip::hexByte(e.reg) + " " + chip::hexByte(e.value);
+        if (const chip::Register *info = chip::findRegister(e.reg)) {
+            out += "  # " + std::string(info->name);
+            const std::string set = chip::describeFields(e.reg, e.value);
+            if (!set.empty())
+                out += ": " + set;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+bool write(const std::string &path, const std::string &text, std::string &error) {
+    // Written beside the target and renamed over it, so that a full disk or
+    // a crash leaves the old file as it was rather than half a set-up.
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    int err = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    if (ok)
+        err = errno;
+    ::unlink(temp.c_str());
+    error = std::strerror(err ? err : EIO);
+    return false;
+}
+
+std::string describe(const Problem &problem) {
+    if (problem.line == 0)
+        return problem.reason;
+    return "line " + std::to_string(problem.line) + ": " + problem.reason;
+}
+
+} // namespace regfile

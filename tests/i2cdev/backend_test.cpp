@@ -7,9 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+using vtx::i2cdev::checkNode;
 using vtx::i2cdev::I2cDevBackend;
+using vtx::i2cdev::NodeCheck;
 
 namespace {
 
@@ -52,14 +59,21 @@ TEST_F(I2cDevBackendTest, DetectedAdaptersAreCountedAndNamedInOrder) {
     EXPECT_TRUE(diag.str().empty());
 }
 
-TEST_F(I2cDevBackendTest, NoUsbAdapterFindsNothingAndSaysWhyOnce) {
+TEST_F(I2cDevBackendTest, NoBridgeFindsNothingAndSaysWhatWasSkippedOnce) {
     sys.addPciBus(0, "pci0000:00/0000:00:1f.4");
+    sys.addTunerBus(1, kHub + "/1-1");
+    sys.addUsbBus(2, kHub + "/1-2", "", "0100", false, "em28xx");
     I2cDevBackend b = detecting();
     EXPECT_EQ(b.findControllers(), 0);
     EXPECT_EQ(b.findControllers(), 0);
-    EXPECT_EQ(b.open("i2c-0"), -ENODEV); // a listed-nowhere bus cannot be opened by name
-    EXPECT_EQ(countOf(diag.str(), "is a USB adapter"), 1u) << diag.str();
-    EXPECT_NE(diag.str().find("VTX_ADAPTER=/dev/i2c-N"), std::string::npos);
+    EXPECT_EQ(b.open("i2c-1"), -ENODEV); // a skipped bus cannot be opened by name
+    EXPECT_EQ(countOf(diag.str(), "vtx: none of the 3 I2C buses is a USB-to-I2C bridge ("
+                                  "i2c-0: driver i801_smbus, not on USB; "
+                                  "i2c-1: on USB, but its driver usb is no USB-to-I2C bridge; "
+                                  "i2c-2: on USB, but its driver em28xx is no USB-to-I2C bridge); "
+                                  "plug one in, or name a bus with VTX_ADAPTER=/dev/i2c-N\n"),
+              1u)
+        << diag.str();
 }
 
 TEST_F(I2cDevBackendTest, NoI2cDevModuleIsNamedAsTheCause) {
@@ -91,6 +105,47 @@ TEST_F(I2cDevBackendTest, OnlyAnI2cDevCharacterDeviceIsOpened) {
     EXPECT_EQ(other.open("/dev/null"), -ENOTTY);
     EXPECT_NE(diag.str().find("/dev/null: not an I2C bus device node"), std::string::npos)
         << diag.str();
+}
+
+TEST_F(I2cDevBackendTest, NodeMustBeTheI2cDevNodeOfTheBusScanned) {
+    struct Row {
+        mode_t type;
+        unsigned major, minor;
+        int expected;
+        NodeCheck check;
+    };
+    const Row rows[] = {
+        {S_IFCHR, 89, 7, 7, NodeCheck::Bus},
+        {S_IFCHR, 89, 0, 0, NodeCheck::Bus},
+        {S_IFCHR, 89, 3, 7, NodeCheck::OtherBus}, // static /dev, or number reused
+        {S_IFCHR, 89, 7, -1, NodeCheck::OtherBus},
+        {S_IFCHR, 1, 3, 3, NodeCheck::NotI2cDev}, // /dev/null
+        {S_IFBLK, 89, 7, 7, NodeCheck::NotI2cDev},
+        {S_IFREG, 0, 0, 0, NodeCheck::NotI2cDev},
+        {S_IFLNK, 89, 7, 7, NodeCheck::NotI2cDev},
+    };
+    for (const Row &r : rows) {
+        struct stat st = {};
+        st.st_mode = r.type | 0660;
+        st.st_rdev = makedev(r.major, r.minor);
+        EXPECT_EQ(checkNode(st, r.expected), r.check)
+            << r.major << ":" << r.minor << " for bus " << r.expected;
+    }
+}
+
+TEST_F(I2cDevBackendTest, NodeOfAnotherBusIsRefusedWithoutBeingOpened) {
+    sys.addUsbBus(7, kHub + "/1-2", "MCP0042");
+    std::filesystem::create_directories(dev());
+    // A /dev that no longer matches the kernel: i2c-7's name, i2c-3's node.
+    if (::mknod((dev() + "/i2c-7").c_str(), S_IFCHR | 0600, makedev(89, 3)) != 0)
+        GTEST_SKIP() << "cannot make device nodes here: " << std::strerror(errno);
+    I2cDevBackend b = detecting();
+    ASSERT_EQ(b.findControllers(), 1);
+    EXPECT_EQ(b.open("MCP0042"), -ENODEV);
+    EXPECT_EQ(b.open("MCP0042"), -ENODEV);
+    EXPECT_EQ(countOf(diag.str(), dev() + "/i2c-7: is the node of i2c-3, not of i2c-7; "), 1u)
+        << diag.str();
+    EXPECT_NE(diag.str().find("VTX_ADAPTER=/dev/i2c-N"), std::string::npos) << diag.str();
 }
 
 TEST_F(I2cDevBackendTest, OpenWithUnknownSerialFails) {

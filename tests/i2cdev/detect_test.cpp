@@ -1,4 +1,4 @@
-// Bus detection on fake sysfs trees: only USB-attached adapters may be picked
+// Bus detection on fake sysfs trees: only USB-to-I2C bridges may be picked
 // without the user naming a bus.
 #include "fake_sysfs.h"
 #include "vtx/i2cdev/detect.h"
@@ -12,7 +12,7 @@ namespace {
 const std::string kHub = "pci0000:00/0000:00:14.0/usb1";
 
 std::vector<Controller> detect(const FakeSysfs &sys) {
-    return usbControllers(listBuses(sys.root()));
+    return bridgeControllers(listBuses(sys.root()));
 }
 
 } // namespace
@@ -38,10 +38,68 @@ TEST(I2cDevDetect, UsbAdapterWithoutSerialIsListedByBusName) {
 
 TEST(I2cDevDetect, HidBridgeBelowTheUsbInterfaceCounts) {
     FakeSysfs sys;
-    sys.addUsbBus(3, kHub + "/1-4", "CP2112A", "0100", true);
+    sys.addUsbBus(3, kHub + "/1-4", "CP2112A", "0100", true, "cp2112");
     const auto list = detect(sys);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].label, "CP2112A");
+}
+
+TEST(I2cDevDetect, OnlyABridgeDriverMakesAUsbBusCount) {
+    struct Row {
+        const char *driver;
+        bool viaHid; // bound to a child of the USB interface rather than to it
+        bool counted;
+    };
+    const Row rows[] = {
+        {"i2c-tiny-usb", false, true},
+        {"i2c-diolan-u2c", false, true},
+        {"RobotFuzz Open Source InterFace, OSIF", false, true},
+        {"cp2112", true, true},
+        {"mcp2221", true, true},
+        {"ft260", true, true},
+        {"viperboard-i2c", true, true},
+        {"dln2-i2c", true, true},
+        {"em28xx", false, false},        // capture stick: its bus is for its own chips
+        {"hid-generic", true, false},    // a HID device no bridge driver took
+        {"", false, false},              // nothing bound yet
+        {"i2c-tiny-usbx", false, false}, // names match whole
+    };
+    for (const Row &r : rows) {
+        FakeSysfs sys;
+        sys.addUsbBus(4, kHub + "/1-2", "S", "0100", r.viaHid, r.driver);
+        const auto buses = listBuses(sys.root());
+        ASSERT_EQ(buses.size(), 1u) << r.driver;
+        EXPECT_EQ(buses[0].driver, *r.driver ? r.driver : "usb");
+        EXPECT_EQ(detect(sys).size(), r.counted ? 1u : 0u) << r.driver;
+    }
+}
+
+TEST(I2cDevDetect, TunerOnALowerBusNumberIsSkippedForTheBridge) {
+    FakeSysfs sys;
+    sys.addTunerBus(0, kHub + "/1-1");
+    sys.addUsbBus(2, kHub + "/1-3", "", "0100", false, "em28xx");
+    sys.addUsbBus(5, kHub + "/1-2", "BRIDGE");
+    const auto buses = listBuses(sys.root());
+    ASSERT_EQ(buses.size(), 3u);
+    EXPECT_TRUE(buses[0].usb());
+    EXPECT_EQ(buses[0].driver, "usb"); // the generic driver of the whole device
+    EXPECT_EQ(whyNotBridge(buses[0]), "on USB, but its driver usb is no USB-to-I2C bridge");
+    EXPECT_EQ(whyNotBridge(buses[1]), "on USB, but its driver em28xx is no USB-to-I2C bridge");
+    EXPECT_EQ(whyNotBridge(buses[2]), "");
+    const auto list = detect(sys);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].bus.name, "i2c-5");
+}
+
+TEST(I2cDevDetect, ABridgeDriverOffUsbDoesNotCount) {
+    FakeSysfs sys;
+    sys.addPciBus(1, "pci0000:00/0000:00:1f.4", "i2c-tiny-usb");
+    sys.addPciBus(2, "pci0000:00/0000:00:1f.5", "");
+    EXPECT_TRUE(detect(sys).empty());
+    const auto buses = listBuses(sys.root());
+    ASSERT_EQ(buses.size(), 2u);
+    EXPECT_EQ(whyNotBridge(buses[0]), "driver i2c-tiny-usb, not on USB");
+    EXPECT_EQ(whyNotBridge(buses[1]), "not on USB");
 }
 
 TEST(I2cDevDetect, TwoAdaptersAreOrderedByBusNumberNotByName) {
@@ -139,6 +197,24 @@ TEST(I2cDevDetect, BcdDeviceParsing) {
     for (const Row &r : rows) {
         uint8_t major = 0, minor = 0;
         EXPECT_EQ(parseBcdDevice(r.text, major, minor), r.ok) << r.text;
+        EXPECT_EQ(major, r.major) << r.text;
+        EXPECT_EQ(minor, r.minor) << r.text;
+    }
+}
+
+TEST(I2cDevDetect, ReleaseNumberBecomesTwoNibblesEachCappedAt15) {
+    struct Row {
+        const char *text;
+        int major, minor; // what the panel shows as "major.minor"
+    };
+    const Row rows[] = {
+        {"0102", 1, 2},   {"0100", 1, 0},  {"0110", 1, 10}, {"0115", 1, 15},  {"0116", 1, 15},
+        {"0120", 1, 15},  {"1500", 15, 0}, {"1600", 15, 0}, {"9999", 15, 15}, {"00a5", 0, 15},
+        {"0F0F", 15, 15}, {"0000", 0, 0},  {"01x2", 0, 0},  {"", 0, 0},
+    };
+    for (const Row &r : rows) {
+        uint8_t major = 0xEE, minor = 0xEE;
+        releaseNibbles(r.text, major, minor);
         EXPECT_EQ(major, r.major) << r.text;
         EXPECT_EQ(minor, r.minor) << r.text;
     }

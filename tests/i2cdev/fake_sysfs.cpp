@@ -16,6 +16,17 @@ FakeSysfs::FakeSysfs() {
     write("devices/pci0000:00/0000:00:14.0/usb1/idProduct", "0002\n");
     write("devices/pci0000:00/0000:00:14.0/usb1/bcdDevice", "0601\n");
     write("devices/pci0000:00/0000:00:14.0/usb1/serial", "0000:00:14.0\n");
+    bind("pci0000:00/0000:00:14.0", "pci", "xhci_hcd");
+    bind("pci0000:00/0000:00:14.0/usb1", "usb", "usb");
+}
+
+void FakeSysfs::bind(const std::string &devicePath, const std::string &bus,
+                     const std::string &name) {
+    const fs::path driver = root_ / "bus" / bus / "drivers" / name;
+    fs::create_directories(driver);
+    const fs::path device = root_ / "devices" / devicePath;
+    fs::create_directories(device);
+    fs::create_directory_symlink(fs::relative(driver, device), device / "driver");
 }
 
 FakeSysfs::~FakeSysfs() {
@@ -37,24 +48,42 @@ void FakeSysfs::addAdapter(int n, const fs::path &adapterDir) {
                                  root_ / "class/i2c-dev" / name);
 }
 
-void FakeSysfs::addUsbBus(int n, const std::string &usbPath, const std::string &serial,
-                          const std::string &bcd, bool viaHid) {
+void FakeSysfs::addUsbDevice(const std::string &usbPath, const std::string &serial,
+                             const std::string &bcd) {
     const std::string usb = "devices/" + usbPath;
     write(usb + "/idVendor", "04d8\n");
     write(usb + "/idProduct", "00dd\n");
     write(usb + "/bcdDevice", bcd + "\n");
     if (!serial.empty())
         write(usb + "/serial", serial + "\n");
-    fs::path parent = root_ / usb / (fs::path(usbPath).filename().string() + ":1.0");
-    write((fs::relative(parent, root_) / "bInterfaceClass").string(), "03\n");
-    if (viaHid)
-        parent /= "0003:04D8:00DD.0001";
-    addAdapter(n, parent / ("i2c-" + std::to_string(n)));
+    bind(usbPath, "usb", "usb");
 }
 
-void FakeSysfs::addPciBus(int n, const std::string &parentPath) {
+void FakeSysfs::addUsbBus(int n, const std::string &usbPath, const std::string &serial,
+                          const std::string &bcd, bool viaHid, const std::string &driver) {
+    addUsbDevice(usbPath, serial, bcd);
+    std::string parent = usbPath + "/" + fs::path(usbPath).filename().string() + ":1.0";
+    write("devices/" + parent + "/bInterfaceClass", "03\n");
+    if (viaHid) {
+        bind(parent, "usb", "usbhid");
+        parent += "/0003:04D8:00DD.0001";
+    }
+    if (!driver.empty())
+        bind(parent, viaHid ? "hid" : "usb", driver);
+    addAdapter(n, root_ / "devices" / parent / ("i2c-" + std::to_string(n)));
+}
+
+void FakeSysfs::addTunerBus(int n, const std::string &usbPath) {
+    addUsbDevice(usbPath, "", "0100");
+    bind(usbPath + "/" + fs::path(usbPath).filename().string() + ":1.0", "usb", "dvb_usb_dib0700");
+    addAdapter(n, root_ / "devices" / usbPath / ("i2c-" + std::to_string(n)));
+}
+
+void FakeSysfs::addPciBus(int n, const std::string &parentPath, const std::string &driver) {
     write("devices/" + parentPath + "/vendor", "0x8086\n");
     write("devices/" + parentPath + "/device", "0x51a3\n");
+    if (!driver.empty())
+        bind(parentPath, "pci", driver);
     addAdapter(n, root_ / "devices" / parentPath / ("i2c-" + std::to_string(n)));
 }
 

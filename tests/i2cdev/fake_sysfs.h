@@ -19,12 +19,20 @@ public:
 
     // A USB device at devices/<usbPath> (with idVendor, idProduct, bcdDevice
     // and, when not empty, serial), its interface :1.0, and bus i2c-<n> below
-    // that interface, or below a HID child of it when `viaHid`.
+    // that interface, or below a HID child of it when `viaHid`. `driver` is
+    // bound to the interface, or to the HID child (the interface then has
+    // usbhid); "" binds nothing there.
     void addUsbBus(int n, const std::string &usbPath, const std::string &serial,
-                   const std::string &bcd = "0102", bool viaHid = false);
+                   const std::string &bcd = "0102", bool viaHid = false,
+                   const std::string &driver = "i2c-tiny-usb");
+    // A TV tuner's bus: the adapter hangs straight below the USB device
+    // (bound to the generic "usb" driver), its interface has the tuner's driver.
+    void addTunerBus(int n, const std::string &usbPath);
     // Bus i2c-<n> whose adapter is a child of devices/<parentPath>, a PCI
-    // function (motherboard SMBus, graphics card).
-    void addPciBus(int n, const std::string &parentPath);
+    // function (motherboard SMBus, graphics card) bound to `driver`.
+    void addPciBus(int n, const std::string &parentPath, const std::string &driver = "i801_smbus");
+    // Binds the device at devices/<devicePath> to the driver `name` of `bus`.
+    void bind(const std::string &devicePath, const std::string &bus, const std::string &name);
     // A class entry with no `device` link at all, or one that leads nowhere.
     void addBusWithoutDevice(int n);
     void addBusWithDanglingDevice(int n);
@@ -35,6 +43,8 @@ public:
 
 private:
     void addAdapter(int n, const std::filesystem::path &adapterDir);
+    void addUsbDevice(const std::string &usbPath, const std::string &serial,
+                      const std::string &bcd);
     std::filesystem::path root_;
 };
 

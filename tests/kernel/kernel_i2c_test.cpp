@@ -151,7 +151,8 @@ TEST_F(NoBusNamed, TheStubBusIsNotUsbSoNoControllerIsFound) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(vtxFindControllers(), 0);
     const std::string messages = testing::internal::GetCapturedStderr();
-    EXPECT_NE(messages.find("is a USB adapter"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("is a USB-to-I2C bridge ("), std::string::npos) << messages;
+    EXPECT_NE(messages.find(stubBus().substr(5) + ": not on USB"), std::string::npos) << messages;
 
     // With nothing opened, the link fails at the version read and touches
     // nothing else.

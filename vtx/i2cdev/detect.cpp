@@ -41,6 +41,23 @@ fs::path usbDeviceAbove(const fs::path &device, const fs::path &root) {
     return {};
 }
 
+// The driver bound to the nearest device at or above `device` that has one.
+// The adapter itself never has one; above it sits the device its driver
+// registered it under: a USB interface, a HID device, a platform device of a
+// USB multi-function chip, a PCI function, or a whole USB device (whose
+// driver is the generic "usb").
+std::string driverAbove(const fs::path &device, const fs::path &root) {
+    for (fs::path p = device; p != root && within(p, root); p = p.parent_path()) {
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(p / "driver", ec);
+        if (!ec)
+            return target.filename().string();
+        if (p == p.parent_path())
+            break;
+    }
+    return {};
+}
+
 // A serial number is handed out as C text in a VTX_SERIAL_SIZE buffer and
 // must come back unchanged, so only short printable ASCII will do.
 bool usableAsLabel(const std::string &serial) {
@@ -55,6 +72,41 @@ int bcdOrRaw(unsigned byte) {
 }
 
 } // namespace
+
+const std::vector<std::string> &bridgeDrivers() {
+    // The USB I2C bus drivers of drivers/i2c/busses and the HID bridges, as
+    // their drivers appear in sysfs. A TV tuner or capture stick also puts
+    // an I2C bus on USB, for its own chips; its driver is not listed here.
+    static const std::vector<std::string> names = {
+        "i2c-tiny-usb",                          // i2c-tiny-usb and clones
+        "cp2112",                                // HID: CP2112
+        "mcp2221",                               // HID: MCP2221 / MCP2221A
+        "ft260",                                 // HID: FT260
+        "i2c-diolan-u2c",                        // Diolan U2C-12
+        "RobotFuzz Open Source InterFace, OSIF", // RobotFuzz OSIF
+        "viperboard-i2c",                        // Nano River Viperboard
+        "dln2-i2c",                              // Diolan DLN-2
+        "i2c-cp2615",                            // CP2615
+    };
+    return names;
+}
+
+bool BusInfo::bridge() const {
+    if (!usb())
+        return false;
+    const auto &names = bridgeDrivers();
+    return std::find(names.begin(), names.end(), driver) != names.end();
+}
+
+std::string whyNotBridge(const BusInfo &bus) {
+    if (bus.bridge())
+        return {};
+    if (!bus.usb())
+        return bus.driver.empty() ? "not on USB" : "driver " + bus.driver + ", not on USB";
+    if (bus.driver.empty())
+        return "on USB, but no driver is bound to it";
+    return "on USB, but its driver " + bus.driver + " is no USB-to-I2C bridge";
+}
 
 int busNumber(const std::string &name) {
     static const std::string prefix = "i2c-";
@@ -104,6 +156,7 @@ BusInfo describeBus(const std::string &sysfsRoot, const std::string &busName) {
     const fs::path device = fs::canonical(entry / "device", ec);
     if (ec)
         return info;
+    info.driver = driverAbove(device, root);
     const fs::path usb = usbDeviceAbove(device, root);
     if (usb.empty())
         return info;
@@ -133,10 +186,10 @@ std::vector<BusInfo> listBuses(const std::string &sysfsRoot) {
     return buses;
 }
 
-std::vector<Controller> usbControllers(const std::vector<BusInfo> &buses) {
+std::vector<Controller> bridgeControllers(const std::vector<BusInfo> &buses) {
     std::vector<Controller> list;
     for (const BusInfo &bus : buses) {
-        if (bus.usb())
+        if (bus.bridge())
             list.push_back({usableAsLabel(bus.serial) ? bus.serial : bus.name, bus});
     }
     // Falling back to the bus name can itself collide with another adapter's
@@ -176,6 +229,15 @@ bool parseBcdDevice(const std::string &text, uint8_t &major, uint8_t &minor) {
     major = static_cast<uint8_t>(bcdOrRaw(value >> 8));
     minor = static_cast<uint8_t>(bcdOrRaw(value & 0xFF));
     return true;
+}
+
+void releaseNibbles(const std::string &text, uint8_t &major, uint8_t &minor) {
+    major = minor = 0;
+    uint8_t hi = 0, lo = 0;
+    if (!parseBcdDevice(text, hi, lo))
+        return;
+    major = std::min<uint8_t>(hi, 15);
+    minor = std::min<uint8_t>(lo, 15);
 }
 
 } // namespace vtx::i2cdev

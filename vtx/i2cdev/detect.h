@@ -15,11 +15,23 @@ struct BusInfo {
     std::string name;      // "i2c-N", also the node's name under /dev
     std::string usbDevice; // sysfs directory of the USB device above it, "" if none
     std::string serial;    // that USB device's serial number, "" if it has none
+    std::string driver;    // driver of the nearest device above the adapter that has one
 
     bool usb() const { return !usbDevice.empty(); }
+    // On USB and driven by a USB-to-I2C bridge driver: the only kind of bus
+    // ever used without the user naming it.
+    bool bridge() const;
 };
 
-// A USB-attached bus as the library lists it.
+// The kernel drivers of USB-to-I2C bridges, by the name they register in
+// sysfs (/sys/bus/*/drivers/NAME).
+const std::vector<std::string> &bridgeDrivers();
+
+// Why `bus` is not picked on its own ("on USB, but its driver em28xx is no
+// USB-to-I2C bridge"); "" for a bridge.
+std::string whyNotBridge(const BusInfo &bus);
+
+// A bridge bus as the library lists it.
 struct Controller {
     std::string label; // what serialNumber() reports and open() takes back
     BusInfo bus;
@@ -35,16 +47,21 @@ std::vector<BusInfo> listBuses(const std::string &sysfsRoot);
 // The sysfs facts of one bus ("i2c-7"); number -1 when sysfs has no such bus.
 BusInfo describeBus(const std::string &sysfsRoot, const std::string &busName);
 
-// The USB-attached buses of `buses`, in the same order, each labelled by its
-// USB serial number, or by its bus name where the serial is missing, unusable
-// as text, or shared with another listed adapter (two adapters of one make
-// may carry the same serial, and a label must pick out exactly one bus).
-std::vector<Controller> usbControllers(const std::vector<BusInfo> &buses);
+// The bridge buses of `buses`, in the same order, each labelled by its USB
+// serial number, or by its bus name where the serial is missing, unusable as
+// text, or shared with another listed adapter (two adapters of one make may
+// carry the same serial, and a label must pick out exactly one bus).
+std::vector<Controller> bridgeControllers(const std::vector<BusInfo> &buses);
 
 // The USB bcdDevice attribute ("0102\n" is release 1.02) as major and minor.
 // Each byte is read as two decimal digits; a byte that is not BCD is taken
 // as it is. False when the text is not four hex digits.
 bool parseBcdDevice(const std::string &text, uint8_t &major, uint8_t &minor);
+
+// The USB release number (bcdDevice text) as the two halves of the packed
+// firmware byte the panel shows: each is capped at 15, since a nibble holds
+// no more ("0120", release 1.20, gives 1 and 15). 0 and 0 for odd text.
+void releaseNibbles(const std::string &text, uint8_t &major, uint8_t &minor);
 
 // The first line of a sysfs attribute file, trailing blanks cut; false when
 // it cannot be read.

@@ -22,9 +22,6 @@ extern "C" {
 namespace vtx::i2cdev {
 namespace {
 
-// Every i2c-dev node has this character major; the minor is the bus number.
-constexpr unsigned kI2cDevMajor = 89;
-
 std::string hexAddress(unsigned device) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", device & 0x3FF);
@@ -36,6 +33,18 @@ const char *const kModuleHint =
     "load the i2c-dev module (sudo modprobe i2c-dev) and check the bus number (ls /dev/i2c-*)";
 
 } // namespace
+
+bool isI2cDevNode(const struct stat &st) {
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) == kI2cDevMajor;
+}
+
+NodeCheck checkNode(const struct stat &st, int expectedMinor) {
+    if (!isI2cDevNode(st))
+        return NodeCheck::NotI2cDev;
+    if (static_cast<int>(minor(st.st_rdev)) != expectedMinor)
+        return NodeCheck::OtherBus;
+    return NodeCheck::Bus;
+}
 
 I2cDevBackend::I2cDevBackend(std::string namedBus, std::string sysfsRoot, std::string devDir,
                              std::ostream &diag)
@@ -76,20 +85,23 @@ int32_t I2cDevBackend::fromErrno(Trouble fallback, const std::string &path, int 
 void I2cDevBackend::scan() {
     scanned_ = true;
     const std::vector<BusInfo> buses = listBuses(sysfsRoot_);
-    controllers_ = usbControllers(buses);
+    controllers_ = bridgeControllers(buses);
     if (!controllers_.empty())
         return;
     if (buses.empty()) {
         tell(Trouble::NoBuses, 0,
              "no I2C buses in " + sysfsRoot_ +
                  "/class/i2c-dev: load the i2c-dev module (sudo modprobe i2c-dev)");
-    } else {
-        // Motherboard SMBus, graphics and display buses are never used unasked.
-        tell(Trouble::NoUsbAdapter, 0,
-             "none of the " + std::to_string(buses.size()) +
-                 " I2C buses is a USB adapter; plug one in, or name a bus with "
-                 "VTX_ADAPTER=/dev/i2c-N");
+        return;
     }
+    // Motherboard SMBus, graphics and display buses, and the private buses
+    // of other USB gadgets (TV tuners, capture sticks), are never used unasked.
+    std::string skipped;
+    for (const BusInfo &b : buses)
+        skipped += (skipped.empty() ? "" : "; ") + b.name + ": " + whyNotBridge(b);
+    tell(Trouble::NoBridge, 0,
+         "none of the " + std::to_string(buses.size()) + " I2C buses is a USB-to-I2C bridge (" +
+             skipped + "); plug one in, or name a bus with VTX_ADAPTER=/dev/i2c-N");
 }
 
 int32_t I2cDevBackend::findControllers() {
@@ -127,38 +139,70 @@ int32_t I2cDevBackend::open(const std::string &serial) {
                  "no adapter \"" + serial + "\"; the bus in use is " + namedBus_);
             return -ENODEV;
         }
-        return openPath(namedBus_, {});
+        return openPath(namedBus_, {}, -1);
     }
     if (!scanned_)
         scan();
     for (const Controller &c : controllers_) {
         if (c.label == serial)
-            return openPath(devDir_ + "/" + c.bus.name, c.bus.usbDevice);
+            return openPath(devDir_ + "/" + c.bus.name, c.bus.usbDevice, c.bus.number);
     }
     tell(Trouble::NoSuchSerial, 0, "no USB I2C adapter with serial number \"" + serial + "\"");
     return -ENODEV;
 }
 
-int32_t I2cDevBackend::openPath(const std::string &path, const std::string &usbDevice) {
+int32_t I2cDevBackend::refuseOtherNode(const std::string &path, const struct stat &st,
+                                       int expectedMinor) {
+    switch (checkNode(st, expectedMinor)) {
+    case NodeCheck::Bus:
+        return 0;
+    case NodeCheck::NotI2cDev:
+        tell(Trouble::NotI2cDev, 0,
+             path + ": not an I2C bus device node; name one such as /dev/i2c-1");
+        return -ENOTTY;
+    case NodeCheck::OtherBus:
+        tell(Trouble::OtherBus, 0,
+             path + ": is the node of i2c-" + std::to_string(minor(st.st_rdev)) + ", not of i2c-" +
+                 std::to_string(expectedMinor) +
+                 "; /dev does not match the kernel's buses (a static or copied /dev?): "
+                 "name the bus with VTX_ADAPTER=/dev/i2c-N");
+        return -ENODEV;
+    }
+    return -ENOTTY;
+}
+
+int32_t I2cDevBackend::openPath(const std::string &path, const std::string &usbDevice,
+                                int expectedMinor) {
     for (size_t i = 0; i < open_.size(); ++i) {
         if (open_[i].path == path)
             return static_cast<int32_t>(i);
     }
 
-    // Only an i2c-dev node is ever opened: a mistyped name must not lead to
-    // I2C ioctls on some other device.
+    // Only an i2c-dev node is ever opened, and only the bus that was scanned
+    // or named: a mistyped name must not lead to I2C ioctls on some other
+    // device, and a static /dev or a bus number reused since the scan must
+    // not lead to another bus.
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
         return fromErrno(Trouble::Other, path, errno, "cannot open");
-    if (!S_ISCHR(st.st_mode) || major(st.st_rdev) != kI2cDevMajor) {
-        tell(Trouble::NotI2cDev, 0,
-             path + ": not an I2C bus device node; name one such as /dev/i2c-1");
-        return -ENOTTY;
-    }
+    if (expectedMinor < 0 && isI2cDevNode(st))
+        expectedMinor = static_cast<int>(minor(st.st_rdev));
+    if (const int32_t r = refuseOtherNode(path, st, expectedMinor); r < 0)
+        return r;
 
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return fromErrno(Trouble::Other, path, errno, "cannot open");
+    // The name may have been pointed elsewhere between the check and the open.
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return fromErrno(Trouble::Other, path, err, "cannot open");
+    }
+    if (const int32_t r = refuseOtherNode(path, st, expectedMinor); r < 0) {
+        ::close(fd);
+        return r;
+    }
 
     unsigned long funcs = 0;
     if (::ioctl(fd, I2C_FUNCS, &funcs) < 0) {
@@ -210,7 +254,7 @@ int32_t I2cDevBackend::firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t
     const std::string &usb = bus(adapter)->usbDevice;
     std::string text;
     if (!usb.empty() && readAttribute(usb + "/bcdDevice", text))
-        parseBcdDevice(text, major, minor); // leaves 0.0 on odd text
+        releaseNibbles(text, major, minor); // leaves 0.0 on odd text
     buffer[0] = major;
     buffer[1] = minor;
     buffer[2] = 0;

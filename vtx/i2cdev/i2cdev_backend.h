@@ -12,7 +12,18 @@
 #include <string>
 #include <vector>
 
+struct stat;
+
 namespace vtx::i2cdev {
+
+// Every i2c-dev node has this character major; the minor is the bus number.
+constexpr unsigned kI2cDevMajor = 89;
+
+bool isI2cDevNode(const struct stat &st);
+
+enum class NodeCheck { Bus, NotI2cDev, OtherBus };
+// Whether the node `st` describes is the i2c-dev node of bus `expectedMinor`.
+NodeCheck checkNode(const struct stat &st, int expectedMinor);
 
 class I2cDevBackend final : public Backend {
 public:
@@ -53,13 +64,17 @@ private:
         NoByteData,
         NoSuchSerial,
         NoBuses,
-        NoUsbAdapter,
+        NoBridge,
+        OtherBus,
         LabelTooLong,
         Other,
     };
 
     void scan();
-    int32_t openPath(const std::string &path, const std::string &usbDevice);
+    // Opens `path`, which must be the i2c-dev node of bus `expectedMinor`
+    // (-1: of whichever bus the path names when it is checked).
+    int32_t openPath(const std::string &path, const std::string &usbDevice, int expectedMinor);
+    int32_t refuseOtherNode(const std::string &path, const struct stat &st, int expectedMinor);
     OpenBus *bus(int32_t adapter);
     int32_t selectAddress(OpenBus &b, uint16_t device);
     // The adapter's bus, set to talk to `device`; null with `error` set

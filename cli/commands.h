@@ -1,0 +1,30 @@
+// The subcommands. Each checks its arguments before it touches the adapter,
+// so bad usage never reaches the chip, and returns the exit status.
+#ifndef CLI_COMMANDS_H
+#define CLI_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// register_commands.cpp
+int runInfo(bool json);
+int runDump(bool json);
+int runRead(const std::string &reg);
+int runWrite(const std::string &reg, const std::string &value);
+int runReset();
+int runSleep();
+
+// field_commands.cpp
+int runFields(bool json);
+int runGet(const std::vector<std::string> &names, bool json);
+int runSet(const std::vector<std::string> &assignments);
+
+// file_commands.cpp
+int runSave(const std::string &path);
+int runLoad(const std::string &path);
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,291 @@
+// xq4620 as a script runs it: arguments in; standard output, standard error,
+// exit status and the bus trace out. Every run is a fresh process on a fresh
+// simulated board (VTX_ADAPTER=sim).
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "process.h"
+#include "tests/support/sim_session.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct Outcome {
+    int exit = -1;
+    std::string out, err;
+    Lines trace; // every library call, as traced
+    Lines io;    // the register reads and writes only
+};
+
+Lines split(const std::string &text) {
+    Lines lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+Lines concat(Lines a, const Lines &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string readTrace(int reg, int value) {
+    char line[64];
+    std::snprintf(line, sizeof line, "vtxI2C_RegisterRead(1, 0x36, 0x%02X) = %d", reg, value);
+    return line;
+}
+
+std::string writeTrace(int reg, int value, int result = 0) {
+    char line[64];
+    std::snprintf(line, sizeof line, "vtxI2C_RegisterWrite(1, 0x36, 0x%02X, 0x%02X) = %d", reg,
+                  value, result);
+    return line;
+}
+
+class CommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/xq4620-cli-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    Outcome run(const Lines &args, const char *adapter = "sim") {
+        const std::string trace = dir + "/trace." + std::to_string(++runs);
+        Lines argv = {XQ4620_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const CommandResult r = RunCommand(
+            argv, Environment::Current().With("VTX_ADAPTER", adapter).With("VTX_TRACE", trace),
+            Millis(30000));
+        Outcome out;
+        EXPECT_TRUE(r.started && !r.timedOut) << r.Describe(argv);
+        out.exit = WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
+        out.out = r.out;
+        out.err = r.err;
+        out.trace = split(ReadFile(trace));
+        for (const std::string &line : out.trace) {
+            if (line.rfind("vtxI2C_Register", 0) == 0)
+                out.io.push_back(line);
+        }
+        return out;
+    }
+
+    void write(const std::string &name, const std::string &text) {
+        std::ofstream(dir + "/" + name) << text;
+    }
+
+    std::string dir;
+    int runs = 0;
+};
+
+TEST_F(CommandTest, InfoShowsAdapterVersionAndIdentification) {
+    const Outcome r = run({"info"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "Adapter: SIM-0001\n"
+                     "Version: USB RFW:2.5; FFW:1.3\n"
+                     "Part number: 0x4620\n"
+                     "Silicon revision: 0x01\n");
+    EXPECT_EQ(r.trace, concat(sim_session::kSetUpCalls,
+                              {readTrace(0x0A, 0x46), readTrace(0x0B, 0x20), readTrace(0x12, 1)}));
+}
+
+TEST_F(CommandTest, DumpReadsThirteenRegistersOnceEach) {
+    const Outcome r = run({"dump"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.trace, concat(sim_session::kSetUpCalls, sim_session::kFreshReadback));
+    const Lines lines = split(r.out);
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(lines[2], "0x02 0x38  Boost Control: ovp=24 V, ocp=1.2 A, slow-start=0, "
+                        "fmode=500 kHz");
+    EXPECT_EQ(lines[12], "0x12 0x01  Silicon Revision");
+
+    const Outcome j = run({"dump", "--json"});
+    EXPECT_EQ(j.exit, 0) << j.err;
+    const auto doc = nlohmann::json::parse(j.out);
+    ASSERT_EQ(doc["registers"].size(), 13u);
+    EXPECT_EQ(doc["registers"][7]["address"], 7);
+    EXPECT_EQ(doc["registers"][7]["fields"]["ramp-on"], "4 ms");
+    EXPECT_EQ(doc["registers"][0]["value"], 0xC0);
+    EXPECT_EQ(doc["registers"][0]["fields"]["sleep"], 1);
+}
+
+TEST_F(CommandTest, RawReadAndWriteTakeHexBytes) {
+    Outcome r = run({"read", " 0x0b "});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "0x20\n");
+    EXPECT_EQ(r.io, Lines{readTrace(0x0B, 0x20)});
+
+    r = run({"write", "3", "0X80"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.io, Lines{writeTrace(0x03, 0x80)});
+
+    for (const Lines &bad : {Lines{"read", "100"}, Lines{"read", "-1"}, Lines{"read", "0x"},
+                             Lines{"write", "3", "1ff"}, Lines{"write", "zz", "00"}}) {
+        r = run(bad);
+        EXPECT_EQ(r.exit, 2) << bad[1];
+        EXPECT_NE(r.err.find("is not a hex byte"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.trace.empty()) << "bad usage never reaches the adapter";
+    }
+}
+
+TEST_F(CommandTest, GetReadsEachRegisterOnce) {
+    const Outcome r = run({"get", "ramp-on", "ovp", "brightness-a", "fmode"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "ramp-on=4 ms\novp=24 V\nbrightness-a=0\nfmode=500 kHz\n");
+    EXPECT_EQ(r.io, (Lines{readTrace(0x02, 0x38), readTrace(0x03, 0), readTrace(0x07, 0)}));
+    const Outcome j = run({"get", "--json", "ocp", "max-current-b"});
+    EXPECT_EQ(nlohmann::json::parse(j.out), nlohmann::json::parse(R"({"ocp": "1.2 A",
+                                                                    "max-current-b": 31})"));
+}
+
+TEST_F(CommandTest, SetWritesEachTouchedRegisterOnceKeepingOtherBits) {
+    const Outcome r = run({"set", "led-a-en=1", "ovp=32V", "linear-a=1", "ramp-on=8s"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    // 0x00: C0 | LED_A_EN | Linear A; 0x02: OVP code 2 over 0x38; 0x07: On code 6.
+    EXPECT_EQ(r.io,
+              (Lines{readTrace(0x00, 0xC0), readTrace(0x02, 0x38), readTrace(0x07, 0),
+                     writeTrace(0x00, 0xD4), writeTrace(0x02, 0x58), writeTrace(0x07, 0x30)}));
+}
+
+TEST_F(CommandTest, SetRefusesBeforeTouchingTheAdapter) {
+    struct Row {
+        Lines args;
+        const char *message;
+    };
+    const Row rows[] = {
+        {{"set", "ovp=33V"}, "xq4620: ovp=33V: not one of 16 V, 24 V, 32 V, 40 V\n"},
+        {{"set", "led-a-en=1", "bright=3"},
+         "xq4620: unknown field \"bright\" (xq4620 fields lists them)\n"},
+        {{"set", "brightness-a=256"}, "xq4620: brightness-a=256: not a number from 0 to 255\n"},
+        {{"set", "ocp-fault=0"}, "xq4620: ocp-fault is read-only\n"},
+        {{"set", "pwm-a=1", "pwm-a=0"}, "xq4620: pwm-a is given more than once\n"},
+        {{"set", "pwm-a"}, "xq4620: \"pwm-a\" is not FIELD=VALUE\n"},
+        {{"get", "ovp", "nope"}, "xq4620: unknown field \"nope\" (xq4620 fields lists them)\n"},
+    };
+    for (const Row &row : rows) {
+        const Outcome r = run(row.args);
+        EXPECT_EQ(r.exit, 2) << row.args.back();
+        EXPECT_EQ(r.err, row.message);
+        EXPECT_TRUE(r.trace.empty()) << row.args.back();
+    }
+}
+
+TEST_F(CommandTest, ResetAndSleep) {
+    Outcome r = run({"reset"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.io, Lines{writeTrace(0x0F, 0x01)});
+    r = run({"sleep"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.io, (Lines{readTrace(0x00, 0xC0), writeTrace(0x00, 0xC0)}));
+}
+
+TEST_F(CommandTest, SaveWritesTheSetUpRegisters) {
+    const Outcome r = run({"save", dir + "/setup.txt"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.io,
+              Lines(sim_session::kFreshReadback.begin(), sim_session::kFreshReadback.begin() + 9));
+    const std::string text = ReadFile(dir + "/setup.txt");
+    EXPECT_EQ(text.rfind("# XQ4620 register file written by xq4620 1.0.0\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\n0x02 0x38  # Boost Control: ovp=24 V, ocp=1.2 A, fmode=500 kHz\n"),
+              std::string::npos)
+        << text;
+    const Outcome out = run({"save", "-"});
+    EXPECT_EQ(out.out, text);
+    const Outcome bad = run({"save", dir + "/no/such/dir"});
+    EXPECT_EQ(bad.exit, 1);
+    EXPECT_EQ(bad.err, "xq4620: " + dir + "/no/such/dir: No such file or directory\n");
+}
+
+TEST_F(CommandTest, LoadWritesInAddressOrderThenReadsBack) {
+    write("full.txt", "0x08 0x09\n0x07 0x31\n0x06 0x10\n0x05 0x08\n0x04 0x80\n0x03 0xFF\n"
+                      "0x02 0x58\n0x01 0x1F\n0x00 0xD4\n");
+    const Outcome r = run({"load", dir + "/full.txt"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    const int values[] = {0xD4, 0x1F, 0x58, 0xFF, 0x80, 0x08, 0x10, 0x31, 0x09};
+    Lines expected;
+    for (int reg = 0; reg < 9; ++reg)
+        expected.push_back(writeTrace(reg, values[reg]));
+    for (int reg = 0; reg < 9; ++reg)
+        expected.push_back(readTrace(reg, values[reg]));
+    EXPECT_EQ(r.io, expected);
+}
+
+TEST_F(CommandTest, LoadRefusesABadFileWholeNamingEveryLine) {
+    write("bad.txt", "0x00 0xC4\n0x09 0x00\n0x03 zz\n");
+    const Outcome r = run({"load", dir + "/bad.txt"});
+    EXPECT_EQ(r.exit, 2);
+    const std::string file = dir + "/bad.txt";
+    EXPECT_EQ(r.err, "xq4620: " + file +
+                         ": line 2: register 0x09 (Interrupt Status) is read-only\n" +
+                         "xq4620: " + file + ": line 3: value \"zz\" is not a hex number\n" +
+                         "xq4620: " + file + ": nothing was written\n");
+    EXPECT_TRUE(r.trace.empty());
+}
+
+TEST_F(CommandTest, DeviceFailuresGiveStatusOneAndNameTheRegister) {
+    // The chip does not acknowledge a register it does not have.
+    Outcome r = run({"write", "13", "00"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.err, "xq4620: register 0x13: write failed: No such device or address\n");
+    EXPECT_EQ(r.io, Lines{writeTrace(0x13, 0x00, -6)});
+
+    r = run({"read", "0x10"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.err, "xq4620: register 0x10: read failed: No such device or address\n");
+    EXPECT_EQ(r.out, "");
+
+    // --adapter wins over VTX_ADAPTER; a name that is no adapter finds none.
+    r = run({"--adapter", "nothing", "dump"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("xq4620: no adapter found (VTX_ADAPTER=nothing)\n"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "");
+    r = run({"dump", "--adapter", "sim"}, "nothing");
+    EXPECT_EQ(r.exit, 0) << r.err;
+}
+
+TEST_F(CommandTest, HelpEverywhereVersionAndUsageErrors) {
+    for (const char *sub : {"info", "dump", "read", "write", "fields", "get", "set", "reset",
+                            "sleep", "save", "load"}) {
+        const Outcome r = run({sub, "--help"});
+        EXPECT_EQ(r.exit, 0) << sub;
+        EXPECT_NE(r.out.find(std::string("Usage: xq4620 ") + sub), std::string::npos) << r.out;
+        EXPECT_TRUE(r.trace.empty()) << sub;
+    }
+    Outcome r = run({"--version"});
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_EQ(r.out, "xq4620 1.0.0\n");
+    for (const Lines &bad : {Lines{}, Lines{"frobnicate"}, Lines{"read"}, Lines{"dump", "--hex"},
+                             Lines{"write", "1"}, Lines{"info", "dump"}}) {
+        r = run(bad);
+        EXPECT_EQ(r.exit, 2) << ::testing::PrintToString(bad);
+        EXPECT_FALSE(r.err.empty());
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.trace.empty());
+    }
+}
+
+TEST_F(CommandTest, FieldsListsEveryFieldWithoutAnAdapter) {
+    Outcome r = run({"fields"}, "nothing");
+    EXPECT_EQ(r.exit, 0);
+    const Lines lines = split(r.out);
+    EXPECT_EQ(lines.size(), 26u);
+    EXPECT_EQ(lines[11], "ovp             0x02 bits 6-5  read/write 16 V, 24 V, 32 V, 40 V");
+    EXPECT_TRUE(r.trace.empty());
+    r = run({"fields", "--json"});
+    const auto doc = nlohmann::json::parse(r.out);
+    ASSERT_EQ(doc.size(), 26u);
+    EXPECT_EQ(doc[19]["name"], "ramp-on");
+    EXPECT_EQ(doc[19]["choices"][0], "4 ms");
+    EXPECT_EQ(doc[25]["access"], "read-only");
+}
+
+} // namespace

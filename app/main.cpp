@@ -28,8 +28,9 @@ int main(int argc, char **argv) {
         return 2;
     }
     CEvalApp app(argc, argv, tail);
-    // Ties the window to xq4620-panel.desktop for its icon and name.
-    QGuiApplication::setDesktopFileName(QStringLiteral("xq4620-panel"));
+    // Ties the window to its desktop file (the AppStream id) for its icon and
+    // name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.c_seed_85bf7051.xq4620_panel"));
     app.InitInstance();
     return 0;
 }

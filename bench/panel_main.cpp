@@ -13,7 +13,7 @@ int main(int argc, char **argv) {
     const int64_t mainEntryNs = bench::MonotonicNs();
     const std::string tail = CommandLineTail(argc, argv);
     CEvalApp app(argc, argv, tail);
-    QGuiApplication::setDesktopFileName(QStringLiteral("xq4620-panel"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.c_seed_85bf7051.xq4620_panel"));
     bench::FirstPaintProbe probe(mainEntryNs);
     app.InitInstance();
     return 0;

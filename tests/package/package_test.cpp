@@ -1,10 +1,13 @@
-// What `cmake --install` and the Debian package put on a machine, and that
-// the packaged panel starts and ends on a real X display.
+// What `cmake --install` and the Debian package put on a machine, that the
+// packaged panel starts and ends on a real X display, and that the package
+// meets the distribution's standards: lintian, AppStream and the desktop file
+// validators, manual pages that render cleanly, the licence and changelog.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "panel_session.h"
@@ -15,15 +18,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What a desktop needs to find, start and show the panel, relative to the
-// install prefix.
+#define XQ_APP_ID "example.c_seed_85bf7051.xq4620_panel"
+
+// What a desktop needs to find, start and show the panel, and what a
+// distribution wants beside it, relative to the install prefix.
 const char *const kDesktopFiles[] = {
     "bin/xq4620-panel",
-    "share/applications/xq4620-panel.desktop",
+    "share/applications/" XQ_APP_ID ".desktop",
+    "share/metainfo/" XQ_APP_ID ".metainfo.xml",
     "share/icons/hicolor/48x48/apps/xq4620-panel.png",
     "share/icons/hicolor/scalable/apps/xq4620-panel.svg",
     "lib/udev/rules.d/60-xq4620-panel-i2c.rules",
     "lib/modules-load.d/xq4620-panel.conf",
+    "share/man/man1/xq4620-panel.1.gz",
+    "share/doc/xq4620-panel/copyright",
+    "share/doc/xq4620-panel/changelog.Debian.gz",
+    "share/lintian/overrides/xq4620-panel",
 };
 
 const Millis kToolTimeout(120000);
@@ -42,26 +52,102 @@ std::string DesktopValue(const std::string &text, const std::string &key) {
     return {};
 }
 
+// Text with every run of white space made one space, and no space at the
+// ends.
+std::string Squeezed(const std::string &text) {
+    std::string out;
+    std::istringstream words(text);
+    for (std::string word; words >> word;)
+        out += (out.empty() ? "" : " ") + word;
+    return out;
+}
+
+// The text of the "License: NAME" stand-alone paragraph of a Debian
+// machine-readable copyright file, its " ." lines as blank lines.
+std::string CopyrightLicenceText(const std::string &copyright, const std::string &name) {
+    std::istringstream in(copyright);
+    std::string text;
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty()) {
+            inside = false;
+        } else if (line == "License: " + name) {
+            inside = true;
+            text.clear();
+        } else if (inside && line[0] == ' ') {
+            text += (line == " ." ? "" : line.substr(1)) + "\n";
+        } else {
+            inside = false;
+        }
+    }
+    return text;
+}
+
+::testing::AssertionResult Tool(const std::vector<std::string> &argv, std::string *out = nullptr,
+                                std::string *err = nullptr) {
+    const CommandResult result = RunCommand(argv, Environment::Current(), kToolTimeout);
+    if (!result.Succeeded())
+        return ::testing::AssertionFailure() << result.Describe(argv) << "\n" << result.out;
+    if (out)
+        *out = result.out;
+    if (err)
+        *err = result.err;
+    return ::testing::AssertionSuccess();
+}
+
+fs::path MakeTempDir() {
+    char pattern[] = "/tmp/xq-package-XXXXXX";
+    return mkdtemp(pattern) ? fs::path(pattern) : fs::path();
+}
+
 class PackageTest : public ::testing::Test {
 protected:
+    // cpack runs once for the whole suite; each test looks at the same .deb.
+    static void SetUpTestSuite() {
+        s_dir = MakeTempDir();
+        const fs::path out = s_dir / "out";
+        const std::vector<std::string> cpack = {XQ_CPACK_COMMAND,
+                                                "-G",
+                                                "DEB",
+                                                "--config",
+                                                std::string(XQ_BUILD_DIR) + "/CPackConfig.cmake",
+                                                "-B",
+                                                out.string()};
+        const CommandResult made = RunCommand(cpack, Environment::Current(), kToolTimeout);
+        if (!made.Succeeded()) {
+            s_packageError = made.Describe(cpack) + "\n" + made.out;
+            return;
+        }
+        for (const fs::directory_entry &entry : fs::directory_iterator(out)) {
+            if (entry.path().extension() == ".deb")
+                s_deb = entry.path();
+        }
+        if (s_deb.empty())
+            s_packageError = "cpack made no .deb in " + out.string();
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(s_dir, ignored);
+    }
+
     void SetUp() override {
-        char pattern[] = "/tmp/xq-package-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        dir = pattern;
+        dir = MakeTempDir();
+        ASSERT_FALSE(dir.empty());
     }
     void TearDown() override {
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
 
-    ::testing::AssertionResult Tool(const std::vector<std::string> &argv,
-                                    std::string *out = nullptr) {
-        const CommandResult result = RunCommand(argv, Environment::Current(), kToolTimeout);
-        if (!result.Succeeded())
-            return ::testing::AssertionFailure() << result.Describe(argv) << "\n" << result.out;
-        if (out)
-            *out = result.out;
-        return ::testing::AssertionSuccess();
+    // The package's files unpacked under `dir`/root; its /usr.
+    ::testing::AssertionResult Unpacked(fs::path *usr) {
+        if (s_deb.empty())
+            return ::testing::AssertionFailure() << s_packageError;
+        const fs::path root = dir / "root";
+        const ::testing::AssertionResult unpacked =
+            Tool({"dpkg-deb", "-x", s_deb.string(), root.string()});
+        *usr = root / "usr";
+        return unpacked;
     }
 
     // The desktop file is valid, and names a program and an icon that are
@@ -69,7 +155,7 @@ protected:
     void ExpectADesktopThatFindsItsParts(const fs::path &prefix) {
         for (const char *file : kDesktopFiles)
             EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
-        const fs::path desktop = prefix / "share/applications/xq4620-panel.desktop";
+        const fs::path desktop = prefix / "share/applications/" XQ_APP_ID ".desktop";
         EXPECT_TRUE(Tool({"desktop-file-validate", desktop.string()}));
         const std::string entry = ReadFile(desktop.string());
         EXPECT_TRUE(fs::is_regular_file(prefix / "bin" / DesktopValue(entry, "Exec")));
@@ -88,7 +174,14 @@ protected:
     }
 
     fs::path dir;
+    static fs::path s_dir;
+    static fs::path s_deb;
+    static std::string s_packageError;
 };
+
+fs::path PackageTest::s_dir;
+fs::path PackageTest::s_deb;
+std::string PackageTest::s_packageError;
 
 TEST_F(PackageTest, InstallLaysOutProgramDesktopFileIconsAndI2cAccess) {
     const fs::path prefix = dir / "prefix";
@@ -97,47 +190,152 @@ TEST_F(PackageTest, InstallLaysOutProgramDesktopFileIconsAndI2cAccess) {
 }
 
 TEST_F(PackageTest, DebianPackageInstallsAndItsPanelRunsOnARealDisplay) {
-    const fs::path out = dir / "out";
-    ASSERT_TRUE(Tool({XQ_CPACK_COMMAND, "-G", "DEB", "--config",
-                      std::string(XQ_BUILD_DIR) + "/CPackConfig.cmake", "-B", out.string()}));
-    fs::path deb;
-    for (const fs::directory_entry &entry : fs::directory_iterator(out)) {
-        if (entry.path().extension() == ".deb")
-            deb = entry.path();
-    }
-    ASSERT_FALSE(deb.empty()) << "cpack made no .deb in " << out;
+    ASSERT_FALSE(s_deb.empty()) << s_packageError;
+    const std::string deb = s_deb.string();
 
     std::string fields;
-    ASSERT_TRUE(
-        Tool({"dpkg-deb", "-f", deb.string(), "Package", "Maintainer", "Depends", "Description"},
-             &fields));
+    ASSERT_TRUE(Tool(
+        {"dpkg-deb", "-f", deb, "Package", "Maintainer", "Depends", "Recommends", "Description"},
+        &fields));
     EXPECT_NE(fields.find("Package: xq4620-panel\n"), std::string::npos) << fields;
     EXPECT_NE(fields.find("Maintainer: "), std::string::npos) << fields;
     // Found by dpkg-shlibdeps from what the binary links, not written by hand.
     EXPECT_NE(fields.find("libqt6widgets6"), std::string::npos) << fields;
     EXPECT_NE(fields.find("libc6"), std::string::npos) << fields;
+    // i2cdetect is how a user finds the adapter's bus and sees the chip.
+    EXPECT_NE(fields.find("Recommends: i2c-tools\n"), std::string::npos) << fields;
     EXPECT_NE(fields.find("Description: "), std::string::npos) << fields;
 
     // The maintainer script that makes the i2c group is there, runnable and
     // good shell.
     const fs::path control = dir / "control";
-    ASSERT_TRUE(Tool({"dpkg-deb", "-e", deb.string(), control.string()}));
+    ASSERT_TRUE(Tool({"dpkg-deb", "-e", deb, control.string()}));
     EXPECT_TRUE(Executable(control / "postinst"));
     EXPECT_TRUE(Tool({"sh", "-n", (control / "postinst").string()}));
 
-    const fs::path root = dir / "root";
-    ASSERT_TRUE(Tool({"dpkg-deb", "-x", deb.string(), root.string()}));
-    ExpectADesktopThatFindsItsParts(root / "usr");
+    fs::path usr;
+    ASSERT_TRUE(Unpacked(&usr));
+    ExpectADesktopThatFindsItsParts(usr);
 
     // The installed program, on the xcb platform of a real X server.
     VirtualDisplay display;
     std::string error;
     ASSERT_TRUE(display.Start(1280, 1024, (dir / "xvfb.log").string(), &error)) << error;
     PanelSession panel(display, dir.string());
-    ASSERT_TRUE(panel.Start((root / "usr/bin/xq4620-panel").string()));
+    ASSERT_TRUE(panel.Start((usr / "bin/xq4620-panel").string()));
     ASSERT_TRUE(panel.Expect(StartUpCalls(), "start-up")) << panel.Output();
     ASSERT_TRUE(panel.Focus());
     EXPECT_TRUE(panel.EscapeEndsWithExitCodeZero());
+}
+
+// lintian is the distribution's judge of a package: no error and no warning,
+// and every override it is told to accept says why on the line above.
+TEST_F(PackageTest, LintianFindsNoErrorOrWarning) {
+    ASSERT_FALSE(s_deb.empty()) << s_packageError;
+    std::string report;
+    EXPECT_TRUE(
+        Tool({"lintian", "--fail-on", "error,warning", "--no-tag-display-limit", s_deb.string()},
+             &report))
+        << report;
+    EXPECT_EQ(report.find("E: "), std::string::npos) << report;
+    EXPECT_EQ(report.find("W: "), std::string::npos) << report;
+
+    fs::path usr;
+    ASSERT_TRUE(Unpacked(&usr));
+    std::istringstream overrides(ReadFile((usr / "share/lintian/overrides/xq4620-panel").string()));
+    std::string previous;
+    for (std::string line; std::getline(overrides, line); previous = line) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        EXPECT_EQ(line.rfind("xq4620-panel: ", 0), 0u) << line;
+        EXPECT_TRUE(previous.size() > 2 && previous[0] == '#') << "no reason above: " << line;
+    }
+}
+
+// A software centre pairs the metadata with the desktop file by id, shows
+// the newest release, and the validator accepts it without the network.
+TEST_F(PackageTest, AppStreamMetadataValidatesAndNamesTheDesktopFile) {
+    fs::path usr;
+    ASSERT_TRUE(Unpacked(&usr));
+    const fs::path metainfo = usr / "share/metainfo/" XQ_APP_ID ".metainfo.xml";
+    std::string report;
+    EXPECT_TRUE(Tool({"appstreamcli", "validate", "--no-net", metainfo.string()}, &report))
+        << report;
+
+    const std::string xml = ReadFile(metainfo.string());
+    EXPECT_NE(xml.find("<id>" XQ_APP_ID "</id>"), std::string::npos);
+    EXPECT_NE(xml.find("<launchable type=\"desktop-id\">" XQ_APP_ID ".desktop</launchable>"),
+              std::string::npos);
+    EXPECT_NE(xml.find("<binary>xq4620-panel</binary>"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(usr / "share/applications" / (XQ_APP_ID ".desktop")));
+
+    // The newest release is the version built, with the date the project's
+    // changelog gives it.
+    const std::regex newest("<release version=\"([^\"]+)\" date=\"([0-9-]+)\"");
+    std::smatch release;
+    ASSERT_TRUE(std::regex_search(xml, release, newest));
+    EXPECT_EQ(release[1].str(), XQ_PROJECT_VERSION);
+    const std::string changelog = ReadFile(XQ_SOURCE_DIR "/CHANGELOG.md");
+    EXPECT_NE(changelog.find("## [" + release[1].str() + "] - " + release[2].str() + "\n"),
+              std::string::npos)
+        << "CHANGELOG.md has no \"## [" << release[1] << "] - " << release[2] << "\"";
+}
+
+// Every program has a page, and each page renders as lintian renders it,
+// with warnings on and none printed.
+TEST_F(PackageTest, ManualPagesRenderWithoutWarnings) {
+    fs::path usr;
+    ASSERT_TRUE(Unpacked(&usr));
+    for (const fs::directory_entry &program : fs::directory_iterator(usr / "bin")) {
+        const std::string name = program.path().filename().string();
+        EXPECT_TRUE(fs::is_regular_file(usr / "share/man/man1" / (name + ".1.gz"))) << name;
+    }
+    int pages = 0;
+    for (const fs::directory_entry &page : fs::recursive_directory_iterator(usr / "share/man")) {
+        if (!page.is_regular_file())
+            continue;
+        ++pages;
+        // In the section its name says: man1/NAME.1.gz.
+        const std::string suffix = page.path().stem().extension().string();
+        EXPECT_EQ(page.path().parent_path().filename().string(),
+                  "man" + (suffix.empty() ? "?" : suffix.substr(1)))
+            << page.path();
+        std::string text;
+        std::string warnings;
+        EXPECT_TRUE(
+            Tool({"man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", page.path().string()},
+                 &text, &warnings));
+        EXPECT_EQ(warnings, "") << page.path();
+        EXPECT_NE(text, "") << page.path();
+    }
+    EXPECT_GE(pages, 1);
+}
+
+// The licence the package declares is the project's, word for word, and its
+// changelog starts at the version built.
+TEST_F(PackageTest, CopyrightCarriesTheLicenceAndChangelogTheVersion) {
+    fs::path usr;
+    ASSERT_TRUE(Unpacked(&usr));
+    const fs::path doc = usr / "share/doc/xq4620-panel";
+    const std::string copyright = ReadFile((doc / "copyright").string());
+    EXPECT_EQ(copyright.rfind("Format: https://www.debian.org/doc/packaging-manuals/"
+                              "copyright-format/1.0/\n",
+                              0),
+              0u);
+    EXPECT_NE(copyright.find("Files: *\nCopyright: 2026 The XQ4620 panel maintainers\n"
+                             "License: Expat\n"),
+              std::string::npos)
+        << copyright;
+    const std::string licence = ReadFile(XQ_SOURCE_DIR "/LICENSE");
+    const std::string grant = licence.substr(licence.find("Permission is hereby granted"));
+    EXPECT_EQ(Squeezed(CopyrightLicenceText(copyright, "Expat")), Squeezed(grant));
+
+    const fs::path plain = dir / "changelog";
+    ASSERT_TRUE(Tool({"sh", "-c", "zcat \"$0\" > \"$1\"", (doc / "changelog.Debian.gz").string(),
+                      plain.string()}));
+    std::string version;
+    ASSERT_TRUE(Tool({"dpkg-parsechangelog", "-l", plain.string(), "-S", "Version"}, &version));
+    EXPECT_EQ(version, XQ_PROJECT_VERSION "-1\n");
 }
 
 } // namespace

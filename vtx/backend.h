@@ -26,17 +26,20 @@ public:
     virtual int32_t open(const std::string &serial) = 0;
     // `buffer` holds `length` >= 4 bytes, zeroed by the caller.
     virtual int32_t firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t length) = 0;
-    virtual int32_t i2cControl(int32_t adapter, int32_t speed, int32_t pullups,
-                               int32_t enable) = 0;
+    virtual int32_t i2cControl(int32_t adapter, int32_t speed, int32_t pullups, int32_t enable) = 0;
     virtual int32_t gpioWriteControl(int32_t adapter, const GpioConfig &cfg) = 0;
     virtual int32_t powerWriteControl(int32_t adapter, int32_t supplyOn, int32_t voltage) = 0;
-    virtual int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg,
-                                  uint8_t value) = 0;
+    virtual int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) = 0;
     virtual int32_t registerRead(int32_t adapter, uint16_t device, uint8_t reg) = 0;
 };
 
-// The simulated evaluation board.
+// The simulated evaluation board, the process's own.
 std::unique_ptr<Backend> makeSimBackend();
+
+// The simulated board `name`, shared by every process of this user that
+// names it. Nothing (after one line on standard error saying why) when the
+// name or the place its state is kept is refused.
+std::unique_ptr<Backend> makeSharedSimBackend(const std::string &name);
 
 // Linux i2c-dev. With an empty `namedBus` only USB-attached adapters found
 // under `sysfsRoot` count; otherwise exactly the named bus (e.g. /dev/i2c-1).

@@ -1,6 +1,8 @@
 // The simulated evaluation board: one adapter that powers and talks to one
 // XQ4620. It is what a user runs the panel on without hardware, so it accepts
-// exactly the set-up the panel performs and answers like the chip does.
+// exactly the set-up the panel performs and answers like the chip does. The
+// board is the process's own (VTX_ADAPTER=sim) or kept in a file that every
+// process naming it shares (VTX_ADAPTER=sim:NAME).
 //
 // Chip register model (address 0x36):
 //   0x00-0x08  read/write; reset values C0 18 38 00 00 1F 1F 00 00
@@ -15,11 +17,13 @@
 // acknowledged.
 #include "vtx/backend.h"
 #include "vtx/internal.h"
+#include "vtx/shared_board.h"
 #include "vtx/sim.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace vtx {
@@ -111,88 +115,169 @@ Board &board() {
     return *b;
 }
 
+// A board's state as a shared board's file holds it.
+constexpr std::array<uint8_t, 8> kStateMagic = {'X', 'Q', 'S', 'I', 'M', '1', '\n', 0};
+constexpr size_t kStateSize = kStateMagic.size() + 2 + 256;
+using State = std::array<uint8_t, kStateSize>;
+
+State encode(Board &b) {
+    State s{};
+    std::copy(kStateMagic.begin(), kStateMagic.end(), s.begin());
+    s[8] = b.plugged;
+    s[9] = b.powered;
+    for (size_t reg = 0; reg < 256; ++reg)
+        s[10 + reg] = b.chip[static_cast<uint8_t>(reg)];
+    return s;
+}
+
+// A file without a whole state (new, or cut short) is a board fresh from the
+// box: plugged in, unpowered.
+Board decode(const State &s, bool loaded) {
+    Board b;
+    if (!loaded || !std::equal(kStateMagic.begin(), kStateMagic.end(), s.begin()))
+        return b;
+    b.plugged = s[8] != 0;
+    b.powered = s[9] != 0;
+    for (size_t reg = 0; reg < 256; ++reg)
+        b.chip[static_cast<uint8_t>(reg)] = s[10 + reg];
+    return b;
+}
+
 class SimBackend final : public Backend {
 public:
-    int32_t findControllers() override { return board().plugged ? 1 : 0; }
+    // Without a file, the process's own board; with one, the board every
+    // process naming it shares.
+    explicit SimBackend(std::unique_ptr<detail::SharedBoardFile> shared = nullptr)
+        : shared_(std::move(shared)) {}
+
+    int32_t findControllers() override {
+        return withBoard([](Board &b) { return b.plugged ? 1 : 0; });
+    }
 
     int32_t serialNumber(int32_t index, std::string &serial) override {
-        if (!board().plugged || index != 0)
-            return -ENODEV;
-        serial = sim::kSerial;
-        return 0;
+        return withBoard([&](Board &b) {
+            if (!b.plugged || index != 0)
+                return -ENODEV;
+            serial = sim::kSerial;
+            return 0;
+        });
     }
 
     int32_t open(const std::string &serial) override {
-        if (!board().plugged || serial != sim::kSerial)
-            return -ENODEV;
-        return 0;
+        return withBoard(
+            [&](Board &b) { return b.plugged && serial == sim::kSerial ? 0 : -ENODEV; });
     }
 
     int32_t firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t length) override {
-        if (int32_t r = reachable(adapter); r < 0)
-            return r;
-        std::memcpy(buffer, kFirmware.data(), std::min<size_t>(length, kFirmware.size()));
-        return 0;
+        return withBoard([&](Board &b) {
+            if (int32_t r = reachable(b, adapter); r < 0)
+                return r;
+            std::memcpy(buffer, kFirmware.data(), std::min<size_t>(length, kFirmware.size()));
+            return 0;
+        });
     }
 
     int32_t i2cControl(int32_t adapter, int32_t speed, int32_t pullups, int32_t enable) override {
-        if (int32_t r = reachable(adapter); r < 0)
-            return r;
-        return speed == kI2cSpeed && pullups == kI2cPullups && enable == kI2cEnable ? 0 : -EINVAL;
+        return withBoard([&](Board &b) {
+            if (int32_t r = reachable(b, adapter); r < 0)
+                return r;
+            return speed == kI2cSpeed && pullups == kI2cPullups && enable == kI2cEnable ? 0
+                                                                                        : -EINVAL;
+        });
     }
 
     int32_t gpioWriteControl(int32_t adapter, const GpioConfig &cfg) override {
-        if (int32_t r = reachable(adapter); r < 0)
-            return r;
-        return cfg == kGpio ? 0 : -EINVAL;
+        return withBoard([&](Board &b) {
+            if (int32_t r = reachable(b, adapter); r < 0)
+                return r;
+            return cfg == kGpio ? 0 : -EINVAL;
+        });
     }
 
     int32_t powerWriteControl(int32_t adapter, int32_t supplyOn, int32_t voltage) override {
-        if (int32_t r = reachable(adapter); r < 0)
-            return r;
-        Board &b = board();
-        if (supplyOn == 0) {
-            b.powered = false;
+        return withBoard([&](Board &b) {
+            if (int32_t r = reachable(b, adapter); r < 0)
+                return r;
+            if (supplyOn == 0) {
+                b.powered = false;
+                return 0;
+            }
+            if (supplyOn != 1 || voltage != 0)
+                return -EINVAL;
+            // The chip's power-on reset: only a rising supply reloads the
+            // registers, so a second program joining a shared board that is
+            // already on finds the chip as the first one left it.
+            if (!b.powered)
+                b.chip.loadResetValues();
+            b.powered = true;
             return 0;
-        }
-        if (supplyOn != 1 || voltage != 0)
-            return -EINVAL;
-        // The chip's power-on reset: only a rising supply reloads the registers.
-        if (!b.powered)
-            b.chip.loadResetValues();
-        b.powered = true;
-        return 0;
+        });
     }
 
     int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) override {
-        if (int32_t r = chipReachable(adapter, device); r < 0)
-            return r;
-        return board().chip.write(reg, value);
+        return withBoard([&](Board &b) {
+            if (int32_t r = chipReachable(b, adapter, device); r < 0)
+                return r;
+            return b.chip.write(reg, value);
+        });
     }
 
     int32_t registerRead(int32_t adapter, uint16_t device, uint8_t reg) override {
-        if (int32_t r = chipReachable(adapter, device); r < 0)
-            return r;
-        return board().chip.read(reg);
+        return withBoard([&](Board &b) {
+            if (int32_t r = chipReachable(b, adapter, device); r < 0)
+                return r;
+            return b.chip.read(reg);
+        });
     }
 
 private:
-    static int32_t reachable(int32_t adapter) {
-        return board().plugged && adapter == 0 ? 0 : -ENODEV;
+    // One call on the board, whole: a shared board is locked, loaded, used
+    // and stored back before any other process may touch it.
+    template <typename F> int32_t withBoard(F &&call) {
+        if (!shared_)
+            return call(board());
+        if (!shared_->lock())
+            return -EIO;
+        State before{};
+        const bool loaded = shared_->load(before.data(), before.size());
+        Board b = decode(before, loaded);
+        int32_t r = call(b);
+        const State after = encode(b);
+        if (after != before && !shared_->store(after.data(), after.size()))
+            r = -EIO;
+        shared_->unlock();
+        return r;
+    }
+
+    static int32_t reachable(const Board &b, int32_t adapter) {
+        return b.plugged && adapter == 0 ? 0 : -ENODEV;
     }
 
     // An unpowered chip, like an absent one, leaves the address unacknowledged.
-    static int32_t chipReachable(int32_t adapter, uint16_t device) {
-        if (int32_t r = reachable(adapter); r < 0)
+    static int32_t chipReachable(const Board &b, int32_t adapter, uint16_t device) {
+        if (int32_t r = reachable(b, adapter); r < 0)
             return r;
-        return board().powered && device == sim::kChipAddress ? 0 : -ENXIO;
+        return b.powered && device == sim::kChipAddress ? 0 : -ENXIO;
     }
+
+    std::unique_ptr<detail::SharedBoardFile> shared_;
 };
 
 } // namespace
 
 std::unique_ptr<Backend> makeSimBackend() {
     return std::make_unique<SimBackend>();
+}
+
+std::unique_ptr<Backend> makeSharedSimBackend(const std::string &name) {
+    std::string why;
+    auto file = detail::SharedBoardFile::open(name, why);
+    if (!file) {
+        std::fprintf(stderr, "vtx: simulated board \"%s\" not available: %s\n", name.c_str(),
+                     why.c_str());
+        return nullptr;
+    }
+    return std::make_unique<SimBackend>(std::move(file));
 }
 
 void detail::resetSimBoard() {

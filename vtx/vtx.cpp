@@ -63,15 +63,18 @@ std::unique_ptr<Backend> chooseBackend() {
     std::unique_ptr<Backend> backend;
     if (name == "sim")
         backend = makeSimBackend();
+    else if (name.rfind("sim:", 0) == 0)
+        backend = makeSharedSimBackend(name.substr(4));
     else if (name.empty())
         backend = makeI2cDevBackend("");
     else if (name[0] == '/')
         backend = makeI2cDevBackend(name);
     else
-        std::fprintf(stderr,
-                     "vtx: VTX_ADAPTER=\"%s\" is not an adapter; use sim, a /dev/i2c-N path, or "
-                     "leave it unset for USB adapters\n",
-                     name.c_str());
+        std::fprintf(
+            stderr,
+            "vtx: VTX_ADAPTER=\"%s\" is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, "
+            "or leave it unset for USB adapters\n",
+            name.c_str());
     if (!backend)
         backend = std::make_unique<NoAdapterBackend>();
     return backend;

@@ -61,9 +61,12 @@ protected:
         const std::string trace = dir + "/trace." + std::to_string(++runs);
         Lines argv = {XQ4620_BINARY};
         argv.insert(argv.end(), args.begin(), args.end());
-        const CommandResult r = RunCommand(
-            argv, Environment::Current().With("VTX_ADAPTER", adapter).With("VTX_TRACE", trace),
-            Millis(30000));
+        const CommandResult r = RunCommand(argv,
+                                           Environment::Current()
+                                               .With("VTX_ADAPTER", adapter)
+                                               .With("VTX_TRACE", trace)
+                                               .With("XDG_RUNTIME_DIR", dir),
+                                           Millis(30000));
         Outcome out;
         EXPECT_TRUE(r.started && !r.timedOut) << r.Describe(argv);
         out.exit = WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
@@ -250,6 +253,21 @@ TEST_F(CommandTest, DeviceFailuresGiveStatusOneAndNameTheRegister) {
     EXPECT_EQ(r.out, "");
     r = run({"dump", "--adapter", "sim"}, "nothing");
     EXPECT_EQ(r.exit, 0) << r.err;
+}
+
+// One program after another on one named board, as a script at the bench
+// runs them: each finds the chip as the one before left it.
+TEST_F(CommandTest, ProgramsOnOneNamedBoardShareTheChip) {
+    EXPECT_EQ(run({"set", "brightness-a=128", "led-a-en=1"}, "sim:bench").exit, 0);
+    Outcome r = run({"get", "brightness-a", "led-a-en"}, "sim:bench");
+    EXPECT_EQ(r.out, "brightness-a=128\nled-a-en=1\n");
+    // The joining program's set-up leaves the powered chip alone.
+    EXPECT_EQ(r.trace,
+              concat(sim_session::kSetUpCalls, {readTrace(0x00, 0xC4), readTrace(0x03, 0x80)}));
+    EXPECT_EQ(run({"read", "3"}, "sim").out, "0x00\n") << "plain sim is each program's own";
+    EXPECT_EQ(run({"read", "3"}, "sim:other").out, "0x00\n");
+    EXPECT_EQ(run({"reset"}, "sim:bench").exit, 0);
+    EXPECT_EQ(run({"read", "3"}, "sim:bench").out, "0x00\n");
 }
 
 TEST_F(CommandTest, HelpEverywhereVersionAndUsageErrors) {

@@ -31,6 +31,8 @@ const char *const kDesktopFiles[] = {
     "lib/udev/rules.d/60-xq4620-panel-i2c.rules",
     "lib/modules-load.d/xq4620-panel.conf",
     "share/man/man1/xq4620-panel.1.gz",
+    "bin/xq4620",
+    "share/man/man1/xq4620.1.gz",
     "share/doc/xq4620-panel/copyright",
     "share/doc/xq4620-panel/changelog.Debian.gz",
     "share/lintian/overrides/xq4620-panel",
@@ -234,7 +236,7 @@ TEST_F(PackageTest, LintianFindsNoErrorOrWarning) {
     ASSERT_FALSE(s_deb.empty()) << s_packageError;
     std::string report;
     EXPECT_TRUE(
-        Tool({"lintian", "--fail-on", "error,warning", "--no-tag-display-limit", s_deb.string()},
+        Tool({"lintian", "--fail-on", "error,warning", "--tag-display-limit", "0", s_deb.string()},
              &report))
         << report;
     EXPECT_EQ(report.find("E: "), std::string::npos) << report;
@@ -309,6 +311,70 @@ TEST_F(PackageTest, ManualPagesRenderWithoutWarnings) {
         EXPECT_NE(text, "") << page.path();
     }
     EXPECT_GE(pages, 1);
+}
+
+// Each whole-word match of `pattern` in `text`, first group if it has one.
+std::vector<std::string> AllOf(const std::string &text, const std::regex &pattern) {
+    std::vector<std::string> found;
+    for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it)
+        found.push_back((*it).size() > 1 ? (*it)[1].str() : (*it)[0].str());
+    return found;
+}
+
+// The names listed under `heading` ("Subcommands:", "Positionals:") of a
+// help text, one an indented line.
+std::vector<std::string> HelpSection(const std::string &help, const std::string &heading) {
+    std::vector<std::string> names;
+    std::istringstream in(help);
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == heading) {
+            inside = true;
+        } else if (line.empty() || line[0] != ' ') {
+            inside = false;
+        } else if (inside && line.size() > 2 && line[2] != ' ') {
+            names.push_back(line.substr(2, line.find(' ', 2) - 2));
+        }
+    }
+    return names;
+}
+
+// The command's manual page is written by hand beside its --help: every
+// subcommand it lists has an entry in the page whose first line names each
+// option and argument that subcommand's help lists, and every option of the
+// command itself is in the page.
+TEST_F(PackageTest, CommandPageCoversEverySubcommandAndOptionOfItsHelp) {
+    fs::path usr;
+    ASSERT_TRUE(Unpacked(&usr));
+    const std::string command = (usr / "bin/xq4620").string();
+    std::string page;
+    ASSERT_TRUE(Tool({"sh", "-c", "MANWIDTH=200 man -E ascii -l \"$0\"",
+                      (usr / "share/man/man1/xq4620.1.gz").string()},
+                     &page));
+    std::string help;
+    ASSERT_TRUE(Tool({command, "--help"}, &help));
+
+    const std::regex option("(--[a-z][a-z-]*)");
+    for (const std::string &name : AllOf(help, option))
+        EXPECT_NE(page.find(name), std::string::npos) << name << " is not in the page";
+
+    const std::vector<std::string> subcommands = HelpSection(help, "Subcommands:");
+    EXPECT_GE(subcommands.size(), 10u) << help;
+    for (const std::string &sub : subcommands) {
+        std::smatch entry;
+        ASSERT_TRUE(std::regex_search(page, entry, std::regex("\n {7}" + sub + "( [^\n]*)?\n")))
+            << sub << " has no entry in the page";
+        std::string subHelp;
+        ASSERT_TRUE(Tool({command, sub, "--help"}, &subHelp));
+        std::vector<std::string> wanted = HelpSection(subHelp, "Positionals:");
+        for (const std::string &name : AllOf(subHelp, option)) {
+            if (name != "--help")
+                wanted.push_back(name);
+        }
+        for (const std::string &name : wanted)
+            EXPECT_NE(entry[0].str().find(name), std::string::npos)
+                << sub << ": " << name << " missing from \"" << entry[0].str() << "\"";
+    }
 }
 
 // The licence the package declares is the project's, word for word, and its

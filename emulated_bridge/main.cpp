@@ -1,0 +1,162 @@
+// xq4620-emulated-bridge: the simulated evaluation board, plugged into this
+// machine's kernel as a USB-to-I2C bridge. See docs/real-hardware.md.
+#include "emulated_bridge/tiny_usb_device.h"
+#include "emulated_bridge/vhci.h"
+#include "vtx/backend.h"
+#include "vtx/i2cdev/detect.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+const char *const kProgram = "xq4620-emulated-bridge";
+constexpr uint8_t kChipAddress = 0x36;
+constexpr auto kBusWait = std::chrono::seconds(10);
+
+std::atomic<bool> g_stop{false};
+
+void onSignal(int) {
+    g_stop = true;
+}
+
+void usage(std::ostream &out) {
+    out << "usage: " << kProgram << " [--serial TEXT] [--release M.mm] [--dump]\n"
+        << "Plugs the simulated XQ4620 evaluation board into the kernel as an i2c-tiny-usb\n"
+        << "USB-to-I2C bridge (through vhci-hcd; needs root), prints its /dev/i2c-N once the\n"
+        << "kernel's driver has bound, and serves it until interrupted.\n"
+        << "  --serial TEXT   USB serial number, printable ASCII (default XQEB-0001)\n"
+        << "  --release M.mm  USB release number, bcdDevice (default 1.02)\n"
+        << "  --dump          on exit, print the chip's registers, one \"0xRR 0xVV\" a line\n";
+}
+
+bool printable(const std::string &text) {
+    if (text.empty() || text.size() > 126) // a string descriptor holds 126 characters
+        return false;
+    for (char c : text) {
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// Prints the bridge's bus once the kernel has made it, so that a script can
+// read it from standard output.
+void announceBus(const std::string &serial) {
+    const auto deadline = std::chrono::steady_clock::now() + kBusWait;
+    while (!g_stop && std::chrono::steady_clock::now() < deadline) {
+        for (const auto &bus : vtx::i2cdev::listBuses("/sys")) {
+            if (bus.bridge() && bus.serial == serial &&
+                bus.usbDevice.find("/vhci_hcd.") != std::string::npos) {
+                std::cout << "/dev/" << bus.name << std::endl;
+                return;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!g_stop)
+        std::cerr << kProgram
+                  << ": no I2C bus appeared within 10 s; load i2c-tiny-usb and i2c-dev "
+                     "(sudo modprobe -a i2c-tiny-usb i2c-dev) and check dmesg\n";
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string serial = "XQEB-0001";
+    uint16_t release = 0x0102;
+    bool dump = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--serial" && hasValue) {
+            serial = argv[++i];
+            if (!printable(serial)) {
+                std::cerr << kProgram << ": --serial \"" << serial
+                          << "\": not 1 to 126 printable ASCII characters\n";
+                return 2;
+            }
+        } else if (arg == "--release" && hasValue) {
+            const std::string text = argv[++i];
+            if (!emulated_bridge::parseRelease(text, release)) {
+                std::cerr
+                    << kProgram << ": --release " << text
+                    << ": not a release such as 1.02 (one or two digits, a dot, two digits)\n";
+                return 2;
+            }
+        } else if (arg == "--dump") {
+            dump = true;
+        } else if (arg == "--help" || arg == "-h") {
+            usage(std::cout);
+            return 0;
+        } else {
+            std::cerr << kProgram << ": " << arg
+                      << (arg.rfind("--", 0) == 0 && !hasValue ? ": needs a value" : ": unknown")
+                      << "\n";
+            usage(std::cerr);
+            return 2;
+        }
+    }
+
+    // The board is set up the way the panel sets it up: found, opened and
+    // its supply switched on, which starts the chip from its reset values.
+    std::unique_ptr<vtx::Backend> board = vtx::makeSimBackend();
+    std::string boardSerial;
+    int32_t adapter = -1;
+    if (board->findControllers() > 0 && board->serialNumber(0, boardSerial) == 0)
+        adapter = board->open(boardSerial);
+    if (adapter < 0 || board->powerWriteControl(adapter, 1, 0) < 0) {
+        std::cerr << kProgram << ": the simulated board did not start\n";
+        return 1;
+    }
+    emulated_bridge::TinyUsbDevice device(*board, adapter, serial, release);
+
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const emulated_bridge::Attachment attached = emulated_bridge::attachDevice();
+    if (attached.deviceFd < 0) {
+        std::cerr << kProgram << ": " << attached.error
+                  << (geteuid() != 0 ? " (attaching a USB/IP device needs root)" : "") << "\n";
+        return 1;
+    }
+
+    std::thread watcher(announceBus, serial);
+    const int served = emulated_bridge::serveUsbip(attached.deviceFd, device, g_stop);
+    const bool stopped = g_stop.exchange(true);
+    watcher.join();
+    // When the kernel ended the connection the port is free already, and may
+    // hold someone else's device by now. Unplugging waits until every
+    // program that has the bus open has closed it, as with a real bridge.
+    if (stopped || served < 0)
+        emulated_bridge::detachDevice(attached.port);
+    ::close(attached.deviceFd);
+
+    if (dump) {
+        for (int reg = 0; reg <= 0x12; ++reg) {
+            const int value = device.registerValue(kChipAddress, uint8_t(reg));
+            if (value >= 0)
+                std::printf("0x%02X 0x%02X\n", reg, value);
+        }
+        std::fflush(stdout);
+    }
+    if (served < 0) {
+        std::cerr << kProgram << ": the USB/IP connection failed: " << std::strerror(-served)
+                  << "\n";
+        return 1;
+    }
+    if (!stopped)
+        std::cerr << kProgram << ": the kernel unplugged the bridge\n";
+    return 0;
+}

@@ -1,5 +1,16 @@
 # Sourced by ci-setup.sh and run-kernel-test.sh: where the kernel image and
-# the two modules are kept, outside the source tree. XQ_KERNEL_CACHE wins.
+# the modules are kept, outside the source tree. XQ_KERNEL_CACHE wins.
+
+# The modules the guest loads, as paths below lib/modules/RELEASE/kernel/
+# drivers, in load order (dependencies first). Debian builds USB core as
+# modules, so it comes along for USB/IP's virtual host controller (vhci-hcd)
+# and i2c-tiny-usb, which the emulated bridge needs.
+xq_kernel_modules=(
+    i2c/i2c-dev i2c/i2c-stub
+    usb/common/usb-common usb/core/usbcore
+    usb/usbip/usbip-core usb/usbip/vhci-hcd i2c/busses/i2c-tiny-usb
+)
+
 xq_kernel_cache_dir() {
     if [ -n "${XQ_KERNEL_CACHE:-}" ]; then
         printf '%s\n' "$XQ_KERNEL_CACHE"

@@ -1,8 +1,10 @@
 #!/bin/bash
 # Host preparation for the kernel test group (tests/kernel): installs qemu,
 # a static busybox and cpio, and unpacks Debian's own amd64 kernel image and
-# the i2c-dev and i2c-stub modules into a cache directory outside the source
-# tree. The kernel package is downloaded, never installed.
+# the modules the guest loads (i2c-dev and i2c-stub; USB core, USB/IP's
+# virtual host controller and i2c-tiny-usb for the emulated bridge) into a
+# cache directory outside the source tree. The kernel package is downloaded,
+# never installed.
 #
 # Run as root on Debian 12 after `apt-get update`. Safe to run again: a kernel
 # already unpacked is kept. XQ_KERNEL_CACHE overrides the cache directory
@@ -38,7 +40,13 @@ fi
 release=${pkg#linux-image-}
 dest="$cache/$release"
 
-if [ -s "$dest/vmlinuz" ] && [ -s "$dest/i2c-dev.ko" ] && [ -s "$dest/i2c-stub.ko" ]; then
+modules=("${xq_kernel_modules[@]}")
+have_all=true
+[ -s "$dest/vmlinuz" ] || have_all=false
+for m in "${modules[@]}"; do
+    [ -s "$dest/${m##*/}.ko" ] || have_all=false
+done
+if $have_all; then
     echo "ci-setup: kernel $release already in $dest"
 else
     mkdir -p "$cache"
@@ -51,16 +59,18 @@ else
     (cd "$work" && apt-get download "$pkg")
     deb=$(ls "$work"/*.deb)
     mkdir -p "$work/root"
-    # Only three files are wanted out of the ~100 MB package.
+    # Only these files are wanted out of the ~100 MB package.
+    patterns=("./boot/vmlinuz-$release")
+    for m in "${modules[@]}"; do
+        patterns+=("./lib/modules/$release/kernel/drivers/$m.ko*")
+    done
     dpkg-deb --fsys-tarfile "$deb" |
-        tar -x -C "$work/root" --wildcards --wildcards-match-slash \
-            "./boot/vmlinuz-$release" \
-            "./lib/modules/$release/kernel/drivers/i2c/i2c-dev.ko*" \
-            "./lib/modules/$release/kernel/drivers/i2c/i2c-stub.ko*"
+        tar -x -C "$work/root" --wildcards --wildcards-match-slash "${patterns[@]}"
     mkdir -p "$work/out"
     cp "$work/root/boot/vmlinuz-$release" "$work/out/vmlinuz"
-    for mod in i2c-dev i2c-stub; do
-        src=$(ls "$work/root/lib/modules/$release/kernel/drivers/i2c/$mod".ko*)
+    for m in "${modules[@]}"; do
+        mod=${m##*/}
+        src=$(ls "$work/root/lib/modules/$release/kernel/drivers/$m".ko*)
         # busybox insmod may not decompress: store the plain object.
         case "$src" in
         *.ko.xz) xz -dc "$src" >"$work/out/$mod.ko" ;;

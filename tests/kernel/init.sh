@@ -1,6 +1,8 @@
 #!/bin/busybox sh
-# /init of the kernel test guest. Loads i2c-dev and i2c-stub, finds the stub
-# bus by its name (bus numbers are not fixed), runs the test program, and
+# /init of the kernel test guest. Loads the modules (i2c-dev, i2c-stub, and
+# USB core, vhci-hcd and i2c-tiny-usb for the emulated bridge the test
+# program plugs in), finds the stub bus by its name (bus numbers are not
+# fixed), runs the test program, and
 # hands the verdict to the host through qemu's isa-debug-exit port (0xf4):
 # qemu exits with 1 for a written 0 (pass) and 3 for a written 1 (fail). A
 # plain poweroff makes qemu exit 0, which the host counts as no verdict.
@@ -12,8 +14,12 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 
 run() {
-    insmod /modules/i2c-dev.ko || return 1
-    insmod /modules/i2c-stub.ko chip_addr=0x36 || return 1
+    while read -r mod; do
+        case $mod in
+        i2c-stub) insmod /modules/i2c-stub.ko chip_addr=0x36 || return 1 ;;
+        *) insmod "/modules/$mod.ko" || return 1 ;;
+        esac
+    done </modules/order
     bus=
     for dir in /sys/bus/i2c/devices/i2c-*; do
         [ "$(cat "$dir/name" 2>/dev/null)" = "SMBus stub driver" ] && bus=${dir##*/}
@@ -28,7 +34,7 @@ run() {
         tries=$((tries + 1))
     done
     echo "guest: stub bus is /dev/$bus"
-    XQ_STUB_BUS=/dev/$bus /kernel_i2c_test --gtest_color=no
+    XQ_STUB_BUS=/dev/$bus XQ_BRIDGE_PROGRAM=/emulated_bridge /kernel_i2c_test --gtest_color=no
 }
 
 if run; then

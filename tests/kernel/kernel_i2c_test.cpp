@@ -2,6 +2,7 @@
 // busybox initramfs (see init.sh): the i2c-dev backend and the device link
 // against the kernel's i2c-stub module, which emulates a chip at 0x36 on a bus
 // that is not USB-attached. XQ_STUB_BUS names that bus's /dev node.
+#include "guest_fixture.h"
 #include "link/link.h"
 #include "vtx/i2cdev/detect.h"
 #include "vtx/vtx.h"
@@ -19,31 +20,6 @@ namespace {
 
 constexpr uint8_t kChip = 0x36;
 constexpr uint8_t kNobody = 0x37;
-
-std::string stubBus() {
-    const char *bus = std::getenv("XQ_STUB_BUS");
-    return bus ? bus : "";
-}
-
-// Each case starts from a fresh library (the backend is chosen again from
-// VTX_ADAPTER) and a device link that was never opened.
-class Guest : public ::testing::Test {
-protected:
-    void start(const char *adapter) {
-        if (adapter)
-            setenv("VTX_ADAPTER", adapter, 1);
-        else
-            unsetenv("VTX_ADAPTER");
-        vtx::test::reset();
-        vtx::test::setTraceSink([this](const std::string &line) { calls.push_back(line); });
-        g_hLink = 0;
-        std::memset(g_linkSerial, 0, sizeof g_linkSerial);
-        g_fwMajor2 = g_fwMinor2 = 0;
-    }
-    void TearDown() override { vtx::test::reset(); }
-
-    std::vector<std::string> calls;
-};
 
 class NamedStubBus : public Guest {
 protected:

@@ -1,9 +1,10 @@
 #!/bin/bash
-# ctest driver of the kernel test group: packs the static test program, a
-# static busybox, init.sh and the two modules into an initramfs, boots
-# Debian's kernel on it under qemu and reads the guest's verdict.
+# ctest driver of the kernel test group: packs the static test program, the
+# static emulated bridge, a static busybox, init.sh and the modules into an
+# initramfs, boots Debian's kernel on it under qemu and reads the guest's
+# verdict.
 #
-#   run-kernel-test.sh TEST_PROGRAM WORK_DIR
+#   run-kernel-test.sh TEST_PROGRAM WORK_DIR BRIDGE_PROGRAM
 #
 # Exits 0 on pass, 1 on failure, 77 (skip) where the host lacks qemu, cpio,
 # a static busybox or the kernel unpacked by ci-setup.sh.
@@ -13,6 +14,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/cache-dir.sh"
 program=$1
 work=$2
+bridge=$3
 kernel=$(xq_kernel_cache_dir)/current
 
 skip() {
@@ -28,22 +30,29 @@ busybox=$(command -v busybox) || skip "busybox is not installed"
 if ldd "$busybox" >/dev/null 2>&1; then
     skip "$busybox is dynamically linked (install busybox-static)"
 fi
-for f in vmlinuz i2c-dev.ko i2c-stub.ko; do
+modules=("${xq_kernel_modules[@]##*/}")
+for f in vmlinuz "${modules[@]/%/.ko}"; do
     [ -s "$kernel/$f" ] || skip "no kernel unpacked in $kernel ($f missing)"
 done
-if [ ! -x "$program" ]; then
-    echo "FAIL: test program $program is missing"
-    exit 1
-fi
+for p in "$program" "$bridge"; do
+    if [ ! -x "$p" ]; then
+        echo "FAIL: program $p is missing"
+        exit 1
+    fi
+done
 
 rm -rf "$work"
 root=$work/root
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules}
 cp "$busybox" "$root/bin/busybox"
-cp "$kernel/i2c-dev.ko" "$kernel/i2c-stub.ko" "$root/modules/"
+for m in "${modules[@]}"; do
+    cp "$kernel/$m.ko" "$root/modules/"
+done
+printf '%s\n' "${modules[@]}" >"$root/modules/order"
 cp "$program" "$root/kernel_i2c_test"
+cp "$bridge" "$root/emulated_bridge"
 cp "$here/init.sh" "$root/init"
-chmod 755 "$root/init" "$root/kernel_i2c_test"
+chmod 755 "$root/init" "$root/kernel_i2c_test" "$root/emulated_bridge"
 (cd "$root" && find . -mindepth 1 | cpio -o -H newc -R +0:+0 --quiet) >"$work/initramfs.cpio" ||
     { echo "FAIL: cannot pack the initramfs"; exit 1; }
 

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -33,6 +34,7 @@ const char *const kDesktopFiles[] = {
     "share/man/man1/xq4620-panel.1.gz",
     "bin/xq4620",
     "share/man/man1/xq4620.1.gz",
+    "share/bash-completion/completions/xq4620",
     "share/doc/xq4620-panel/copyright",
     "share/doc/xq4620-panel/changelog.Debian.gz",
     "share/lintian/overrides/xq4620-panel",
@@ -375,6 +377,94 @@ TEST_F(PackageTest, CommandPageCoversEverySubcommandAndOptionOfItsHelp) {
             EXPECT_NE(entry[0].str().find(name), std::string::npos)
                 << sub << ": " << name << " missing from \"" << entry[0].str() << "\"";
     }
+}
+
+// Drives the bash completion as bash does on Tab: the words split at "="
+// as bash splits them, the line up to the cursor. `reply LINE WORD...`
+// prints the sorted candidates, one a line. Then every value offered for
+// every writable field is given to `xq4620 set` on the simulated board.
+const char kCompletionDriver[] = R"sh(
+set -u
+source "$0"
+reply() {
+    COMP_LINE=$1; shift
+    COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_POINT=${#COMP_LINE}
+    _xq4620
+    printf '%s\n' "${COMPREPLY[@]}" | sort
+}
+case $1 in
+accepted)
+    for field in $(reply "xq4620 set " xq4620 set ""); do
+        name=${field%=}
+        for value in $(reply "xq4620 set $field" xq4620 set "$name" = ""); do
+            if xq4620 set "$field$value" >/dev/null 2>&1; then
+                echo "ok $field$value"
+            else
+                echo "refused $field$value"
+            fi
+        done
+    done ;;
+*)
+    reply "$@" ;;
+esac
+)sh";
+
+struct CompletionRow {
+    const char *line;
+    std::vector<std::string> words;
+    const char *expected; // sorted, one a line
+};
+
+// What Tab offers is what the command takes: its subcommands, its writable
+// fields, each field's choices as `set` accepts them.
+TEST_F(PackageTest, BashCompletionOffersWhatTheCommandTakes) {
+    fs::path usr;
+    ASSERT_TRUE(Unpacked(&usr));
+    const fs::path script = usr / "share/bash-completion/completions/xq4620";
+    ASSERT_TRUE(fs::is_regular_file(script));
+    const Environment env = Environment::Current()
+                                .With("PATH", (usr / "bin").string() + ":" +
+                                                  Environment::Current().Get("PATH").value_or(""))
+                                .With("VTX_ADAPTER", "sim");
+    auto complete = [&](const std::vector<std::string> &args) {
+        std::vector<std::string> argv = {"bash", "-c", kCompletionDriver, script.string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const CommandResult result = RunCommand(argv, env, kToolTimeout);
+        EXPECT_TRUE(result.Succeeded()) << result.Describe(argv);
+        return result.out;
+    };
+
+    std::string help;
+    ASSERT_TRUE(Tool({(usr / "bin/xq4620").string(), "--help"}, &help));
+    std::vector<std::string> subcommands = HelpSection(help, "Subcommands:");
+    std::sort(subcommands.begin(), subcommands.end());
+    std::string all;
+    for (const std::string &sub : subcommands)
+        all += sub + "\n";
+
+    const CompletionRow rows[] = {
+        {"xq4620 ", {"xq4620", ""}, all.c_str()},
+        {"xq4620 --adapter sim s", {"xq4620", "--adapter", "sim", "s"}, "save\nset\nsleep\n"},
+        {"xq4620 --adapter=s", {"xq4620", "--adapter", "=", "s"}, "sim\nsim:\n"},
+        {"xq4620 set o", {"xq4620", "set", "o"}, "ocp=\novp=\n"},
+        {"xq4620 set ovp=", {"xq4620", "set", "ovp", "=", ""}, "16V\n24V\n32V\n40V\n"},
+        {"xq4620 set fmode=9", {"xq4620", "set", "fmode", "=", "9"}, "950kHz\n"},
+        {"xq4620 set led-a-en=", {"xq4620", "set", "led-a-en", "=", ""}, "0\n1\n"},
+        {"xq4620 set brightness-a=", {"xq4620", "set", "brightness-a", "=", ""}, "\n"},
+        {"xq4620 get tsd", {"xq4620", "get", "tsd"}, "tsd-fault\n"},
+        {"xq4620 dump --j", {"xq4620", "dump", "--j"}, "--json\n"},
+    };
+    for (const CompletionRow &row : rows) {
+        std::vector<std::string> args = {row.line};
+        args.insert(args.end(), row.words.begin(), row.words.end());
+        EXPECT_EQ(complete(args), row.expected) << "[" << row.line << "]";
+    }
+
+    const std::string tried = complete({"accepted"});
+    EXPECT_EQ(tried.find("refused"), std::string::npos) << tried;
+    // Every choice of ovp, ocp, fmode and the four ramps, both bits of every
+    // flag: far more than a handful.
+    EXPECT_GE(std::count(tried.begin(), tried.end(), '\n'), 60) << tried;
 }
 
 // The licence the package declares is the project's, word for word, and its

@@ -290,9 +290,16 @@ TEST_F(PackageTest, AppStreamMetadataValidatesAndNamesTheDesktopFile) {
 TEST_F(PackageTest, ManualPagesRenderWithoutWarnings) {
     fs::path usr;
     ASSERT_TRUE(Unpacked(&usr));
-    for (const fs::directory_entry &program : fs::directory_iterator(usr / "bin")) {
-        const std::string name = program.path().filename().string();
-        EXPECT_TRUE(fs::is_regular_file(usr / "share/man/man1" / (name + ".1.gz"))) << name;
+    // Programs for everyone in section 1, those for root in section 8.
+    for (const auto &[bin, section] : {std::pair{"bin", "1"}, std::pair{"sbin", "8"}}) {
+        if (!fs::is_directory(usr / bin))
+            continue;
+        for (const fs::directory_entry &program : fs::directory_iterator(usr / bin)) {
+            const std::string page = program.path().filename().string() + "." + section + ".gz";
+            EXPECT_TRUE(
+                fs::is_regular_file(usr / "share/man" / ("man" + std::string(section)) / page))
+                << page;
+        }
     }
     int pages = 0;
     for (const fs::directory_entry &page : fs::recursive_directory_iterator(usr / "share/man")) {

@@ -87,3 +87,32 @@ else
     echo "ci-setup: kernel $release unpacked into $dest"
 fi
 ln -sfn "$release" "$cache/current"
+
+# udevadm, so that the guest can run the package's udev rule against the buses
+# it has (udevadm test). Downloaded, never installed: installing udev would
+# upgrade the host's systemd. Besides the C library it wants two libraries a
+# minimal Debian may lack; the rest are part of every installation. Without
+# it the guest's rule check is skipped, nothing else.
+udev=$cache/udev
+if [ -x "$udev/udevadm" ]; then
+    echo "ci-setup: udevadm already in $udev"
+else
+    uwork=$(mktemp -d "${TMPDIR:-/tmp}/xq-udev.XXXXXX")
+    chmod 755 "$uwork"
+    chown _apt "$uwork" 2>/dev/null || true
+    if (cd "$uwork" && apt-get download udev libkmod2 libssl3 >/dev/null); then
+        for deb in "$uwork"/*.deb; do
+            dpkg-deb -x "$deb" "$uwork/root"
+        done
+        rm -rf "$udev.new"
+        mkdir -p "$udev.new/lib"
+        cp "$uwork/root/bin/udevadm" "$udev.new/"
+        cp -P "$uwork/root/usr/lib/x86_64-linux-gnu/"{libkmod.so.2*,libcrypto.so.3} "$udev.new/lib/"
+        rm -rf "$udev"
+        mv "$udev.new" "$udev"
+        echo "ci-setup: udevadm unpacked into $udev"
+    else
+        echo "ci-setup: cannot download udev; the guest's udev rule check will be skipped" >&2
+    fi
+    rm -rf "$uwork"
+fi

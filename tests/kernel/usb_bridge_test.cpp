@@ -201,3 +201,43 @@ TEST_F(UsbBridge, ReadbackCostAgainstBareSmbusReads) {
                 "(target <= 1.10)\n",
                 kPairs, median(viaVtx), median(bare), median(ratios));
 }
+
+namespace {
+
+// What `udevadm test` makes of the device of /sys/class/i2c-dev/<bus>: its
+// log, standard output and error together. Empty when the guest has no
+// udevadm.
+std::string udevTest(const std::string &bus) {
+    const char *const udevadm = "/udev/udevadm";
+    if (::access(udevadm, X_OK) != 0)
+        return {};
+    const std::string command = std::string("LD_LIBRARY_PATH=/udev/lib ") + udevadm +
+                                " test --action=add /sys/class/i2c-dev/" + bus + " 2>&1";
+    std::string output;
+    if (FILE *p = ::popen(command.c_str(), "r")) {
+        char chunk[512];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;)
+            output.append(chunk, n);
+        ::pclose(p);
+    }
+    return output;
+}
+
+} // namespace
+
+TEST_F(UsbBridge, UdevRuleHandsTheGroupTheBridgeAndNotTheStub) {
+    const std::string bridgeLog = udevTest(bridge.bus().substr(5));
+    if (bridgeLog.empty())
+        GTEST_SKIP() << "no udevadm in the guest (tests/kernel/ci-setup.sh fetches it)";
+    const std::string stubLog = udevTest(stubBus().substr(5));
+    // The guest's /etc/group has i2c as group 998 (see run-kernel-test.sh).
+    EXPECT_NE(bridgeLog.find("Setting permissions " + bridge.bus() + ", uid=0, gid=998, mode=0660"),
+              std::string::npos)
+        << bridgeLog;
+    // The rule was read, and the stub's node stayed root's alone.
+    EXPECT_NE(stubLog.find("Reading rules file: /etc/udev/rules.d/60-xq4620-panel-i2c.rules"),
+              std::string::npos)
+        << stubLog;
+    EXPECT_EQ(stubLog.find("gid=998"), std::string::npos) << stubLog;
+    EXPECT_NE(stubLog.find(stubBus() + ", uid=0, gid=0, mode=0600"), std::string::npos) << stubLog;
+}

@@ -100,19 +100,23 @@ else
     uwork=$(mktemp -d "${TMPDIR:-/tmp}/xq-udev.XXXXXX")
     chmod 755 "$uwork"
     chown _apt "$uwork" 2>/dev/null || true
-    if (cd "$uwork" && apt-get download udev libkmod2 libssl3 >/dev/null); then
+    if (cd "$uwork" && apt-get download udev libkmod2 libssl3 >/dev/null) && (
+        set -e
         for deb in "$uwork"/*.deb; do
             dpkg-deb -x "$deb" "$uwork/root"
         done
         rm -rf "$udev.new"
         mkdir -p "$udev.new/lib"
-        cp "$uwork/root/bin/udevadm" "$udev.new/"
-        cp -P "$uwork/root/usr/lib/x86_64-linux-gnu/"{libkmod.so.2*,libcrypto.so.3} "$udev.new/lib/"
+        cp "$(ls "$uwork"/root/{bin,usr/bin}/udevadm 2>/dev/null | head -n1)" "$udev.new/"
+        cp -P $(ls "$uwork"/root/{,usr/}lib/x86_64-linux-gnu/{libkmod.so.2*,libcrypto.so.3} \
+            2>/dev/null) "$udev.new/lib/"
+    ); then
         rm -rf "$udev"
         mv "$udev.new" "$udev"
         echo "ci-setup: udevadm unpacked into $udev"
     else
-        echo "ci-setup: cannot download udev; the guest's udev rule check will be skipped" >&2
+        rm -rf "$udev.new"
+        echo "ci-setup: cannot fetch udevadm; the guest's udev rule check will be skipped" >&2
     fi
     rm -rf "$uwork"
 fi

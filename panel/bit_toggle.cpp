@@ -1,5 +1,4 @@
 // The check boxes that each drive one bit of a register.
-#include "link/link.h"
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"
 #include "panel/register_map.h"
@@ -47,8 +46,10 @@ void CEvalDlg::OnBitToggle(EventArgs &args) {
         else
             shadow &= row.clearMask;
         *RegisterText(row.reg) = HexByte(static_cast<uint32_t>(shadow));
+        // A failed write keeps the composed shadow: the next action that
+        // succeeds carries it to the chip.
+        WriteRegister(row.reg, shadow);
         Push();
-        LinkWriteRegister(DeviceAddress(), row.reg, static_cast<uint8_t>(shadow & 0xFF));
         return;
     }
 }

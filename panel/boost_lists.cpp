@@ -1,6 +1,5 @@
 // The Boost Control lists: OVP, OCP and Fmode compose register 0x02 together,
 // whichever of them changed.
-#include "link/link.h"
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"
 #include "panel/list_code.h"
@@ -20,11 +19,12 @@ void CEvalDlg::OnBoostList(EventArgs &) {
     if (!SelectedCode(m_cbOcp, &ocp) || !SelectedCode(m_cbOvp, &ovp) ||
         !SelectedCode(m_cbFmode, &fmode))
         return;
-    // Slow Start shares the register; a list change keeps it as its box
-    // shows it rather than switching it off behind the box's back.
+    // Slow Start shares the register; a list change writes it as its box
+    // shows it, neither switching it off behind the box's back nor bringing
+    // back a bit the box no longer shows.
     int32_t &shadow = g_shadow[kBoostControl];
-    shadow = (ovp << 5) | (ocp << 3) | fmode | (shadow & kSlowStartBit);
+    shadow = (ovp << 5) | (ocp << 3) | fmode | (m_bSlowStart ? kSlowStartBit : 0);
     m_strReg02 = HexByte(static_cast<uint32_t>(shadow));
-    LinkWriteRegister(DeviceAddress(), kBoostControl, static_cast<uint8_t>(shadow & 0xFF));
+    WriteRegister(kBoostControl, shadow);
     Push();
 }

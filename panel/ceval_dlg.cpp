@@ -10,8 +10,10 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include "link/link.h"
 #include "panel/accessible_names.h"
 #include "panel/dialog_builder.h"
+#include "panel/hex_text.h"
 #include "panel/register_map.h"
 #include "res/resource.h"
 
@@ -165,10 +167,37 @@ QString CEvalDlg::GetDlgItemText(int id) const {
 }
 
 void CEvalDlg::SetStatus(const QString &text) {
-    // Nothing reopens a failed adapter, so nothing may claim it is ready.
-    if (m_linkFailed)
+    // Nothing reopens a failed adapter, so nothing may claim it is ready;
+    // and no closing text may hide an error the user has not seen go away.
+    if (m_linkFailed || !m_errorText.isEmpty())
         return;
     SetDlgItemText(IDC_STATUS, text);
+}
+
+void CEvalDlg::ShowError(const QString &text) {
+    m_errorText = text;
+    if (!m_linkFailed)
+        SetDlgItemText(IDC_STATUS, text);
+}
+
+void CEvalDlg::NoteAccess(bool failed, const QString &errorText) {
+    if (failed) {
+        ShowError(errorText);
+    } else if (!m_errorText.isEmpty()) {
+        // The bus works again.
+        m_errorText.clear();
+        SetStatus(QStringLiteral("Ready"));
+    }
+}
+
+bool CEvalDlg::WriteRegister(uint8_t reg, int32_t value) {
+    const bool failed = LinkWriteRegister(DeviceAddress(), reg, static_cast<uint8_t>(value & 0xFF));
+    if (failed) {
+        if (QString *text = RegisterText(reg))
+            *text = NoValueText();
+    }
+    NoteAccess(failed, QStringLiteral("Write Error"));
+    return failed;
 }
 
 void CEvalDlg::keyPressEvent(QKeyEvent *event) {

@@ -29,6 +29,8 @@ public:
 
     QWidget *GetDlgItem(int id) const { return m_controls.value(id); }
     QMenu *GetSystemMenu() const { return m_systemMenu; }
+    // Opens the system menu (the panel's context menu) at a global position.
+    void ShowSystemMenu(const QPoint &globalPos);
 
     // Copy every bound control into its field, and back.
     void Pull();
@@ -122,8 +124,28 @@ public:
     QString *RegisterText(uint8_t reg);
     void SetDlgItemText(int id, const QString &text);
     QString GetDlgItemText(int id) const;
-    // The status line; once the adapter failed to set up, its error stays.
+
+    // The status line. SetStatus shows a text that claims nothing went
+    // wrong ("Ready", "Readback Complete", "Reset"); it never replaces an
+    // error. ShowError shows one ("Write Error", "Read Error", "Invalid
+    // Data", ...), which then stays until a device access succeeds. Once
+    // the adapter failed to set up, "USB Initialization Error" outranks
+    // everything for the whole run.
     void SetStatus(const QString &text);
+    void ShowError(const QString &text);
+    // After each device access: a failure shows `errorText`; a success
+    // after an error shows "Ready".
+    void NoteAccess(bool failed, const QString &errorText);
+
+    // Writes the low byte of `value` to `reg`. On failure the register's
+    // text (where it has one) shows "--" and the status "Write Error".
+    // True on failure.
+    bool WriteRegister(uint8_t reg, int32_t value);
+
+    // Every list, slider and box at its start-up position, as InitPanel
+    // sets them; lists and sliders from code, boxes through the fields.
+    void SetStartPositions();
+    void SetStartBoxes();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -148,7 +170,6 @@ private:
 
     void InitDialogBase();
     void WireEvents();
-    void ShowSystemMenu(const QPoint &globalPos);
 
     QHash<int, QWidget *> m_controls;
     std::vector<BoundText> m_boundTexts;
@@ -156,6 +177,7 @@ private:
     QMenu *m_systemMenu = nullptr;
     bool m_created = false;
     bool m_linkFailed = false;
+    QString m_errorText; // the error the status line holds, until an access succeeds
     int m_actionDepth = 0;
     int m_currentDrawId = 0;
 };

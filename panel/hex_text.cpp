@@ -8,40 +8,42 @@ QString HexByte(uint32_t value) {
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+int HexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
     return -1;
 }
 
 } // namespace
 
-uint32_t ParseHexTyped(const QString &text) {
-    // Done by hand rather than with strtoul: this platform's unsigned long is
-    // 64 bits wide, and the typed value is taken as a 32-bit one.
-    const QByteArray bytes = text.toLatin1();
-    const char *p = bytes.constData();
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
+bool ParseHexByte(const QString &text, uint8_t *value) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    if (end - begin >= 2 && text[begin] == u'0' &&
+        (text[begin + 1] == u'x' || text[begin + 1] == u'X'))
+        begin += 2;
+    if (begin == end)
+        return false;
+    unsigned result = 0;
+    for (qsizetype i = begin; i < end; ++i) {
+        const int digit = HexDigit(text[i]);
+        if (digit < 0)
+            return false;
+        result = result * 16 + static_cast<unsigned>(digit);
+        if (result > 0xFF)
+            return false;
     }
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0)
-        p += 2;
-    uint64_t value = 0;
-    for (; HexDigit(*p) >= 0; ++p) {
-        value = value * 16 + static_cast<uint64_t>(HexDigit(*p));
-        if (value > 0xFFFFFFFFull)
-            return 0xFFFFFFFFu;
-    }
-    const uint32_t low = static_cast<uint32_t>(value);
-    return negative ? 0u - low : low;
+    *value = static_cast<uint8_t>(result);
+    return true;
 }
 
 int32_t ParseHexSigned(const QString &text) {

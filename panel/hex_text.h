@@ -8,16 +8,17 @@
 // Two uppercase hex digits of the value's low eight bits ("0A").
 QString HexByte(uint32_t value);
 
-// What a register text shows when its read failed.
-inline QString FailedReadText() {
+// What a register text shows when the panel does not know what the chip
+// holds: its read failed, or a write to it did.
+inline QString NoValueText() {
     return QStringLiteral("--");
 }
 
-// Typed text converted the way strtoul(text, nullptr, 16) does: leading
-// blanks, an optional sign and 0x prefix, digits up to the first non-digit,
-// 0 without digits, a minus negating in unsigned arithmetic, and 0xFFFFFFFF
-// for a value too large for 32 bits.
-uint32_t ParseHexTyped(const QString &text);
+// A typed hexadecimal byte: optional spaces around it, an optional "0x" or
+// "0X", at least one hex digit, no sign, at most FF. Anything else is
+// refused (false) rather than cut to fit, so a slip of the finger never
+// reaches the chip as some other byte.
+bool ParseHexByte(const QString &text, uint8_t *value);
 
 // The signed base-16 conversion (strtol) the readback decodes its texts with;
 // a text that holds no number ("--") gives 0.

@@ -35,6 +35,38 @@ QString VersionLine(uint8_t firmware, uint8_t firmware2) {
            Nibbles(firmware2);
 }
 
+void CEvalDlg::SetStartPositions() {
+    // Selections made from code raise no list action.
+    m_cbFmode->setCurrentIndex(0);
+    StartSlider(m_slBrightA, IDC_BRIGHT_A);
+    m_cbOvp->setCurrentIndex(1);
+    m_cbOcp->setCurrentIndex(3);
+    for (QComboBox *ramp : {m_cbRampOff, m_cbRampStop, m_cbRampOn, m_cbRampStart})
+        ramp->setCurrentIndex(0);
+    StartSlider(m_slBrightB, IDC_BRIGHT_B);
+    StartSlider(m_slCurrentA, IDC_CURRENT_A);
+    StartSlider(m_slCurrentB, IDC_CURRENT_B);
+}
+
+void CEvalDlg::SetStartBoxes() {
+    // As constructed: Sleep and both Feedback boxes checked, all else clear.
+    m_bFeedbackB = 1;
+    m_bFeedbackA = 1;
+    m_bPwmActiveLow = 0;
+    m_bPwmB = 0;
+    m_bPwmA = 0;
+    m_bSleep = 1;
+    m_bLinearA = 0;
+    m_bLinearB = 0;
+    m_bLedAEn = 0;
+    m_bLedBEn = 0;
+    m_bLed2OnA = 0;
+    m_bSlowStart = 0;
+    m_bFlagOcp = 0;
+    m_bFlagOvp = 0;
+    m_bFlagTsd = 0;
+}
+
 bool CEvalDlg::InitPanel() {
     InitDialogBase();
 
@@ -48,17 +80,7 @@ bool CEvalDlg::InitPanel() {
 
     setWindowIcon(m_hIcon);
     ResetShadows();
-
-    // Selections made from code raise no list action.
-    m_cbFmode->setCurrentIndex(0);
-    StartSlider(m_slBrightA, IDC_BRIGHT_A);
-    m_cbOvp->setCurrentIndex(1);
-    m_cbOcp->setCurrentIndex(3);
-    for (QComboBox *ramp : {m_cbRampOff, m_cbRampStop, m_cbRampOn, m_cbRampStart})
-        ramp->setCurrentIndex(0);
-    StartSlider(m_slBrightB, IDC_BRIGHT_B);
-    StartSlider(m_slCurrentA, IDC_CURRENT_A);
-    StartSlider(m_slCurrentB, IDC_CURRENT_B);
+    SetStartPositions();
 
     uint8_t firmware = 0;
     if (LinkOpen(&firmware) != 0) {

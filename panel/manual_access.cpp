@@ -4,21 +4,38 @@
 #include "panel/hex_text.h"
 #include "panel/register_map.h"
 
+// Typed text that is not a byte writes and reads nothing and stays as typed
+// for the user to correct.
+
 void CEvalDlg::OnManualWrite(EventArgs &) {
     Pull();
-    const auto value = static_cast<uint8_t>(ParseHexTyped(m_strData) & 0xFF);
-    const auto reg = static_cast<uint8_t>(ParseHexTyped(m_strRegAddr) & 0xFF);
-    // Shadows, register texts and the status line are left alone.
-    LinkWriteRegister(DeviceAddress(), reg, value);
+    uint8_t reg = 0;
+    uint8_t value = 0;
+    if (!ParseHexByte(m_strRegAddr, &reg)) {
+        ShowError(QStringLiteral("Invalid Reg Addr"));
+        return;
+    }
+    if (!ParseHexByte(m_strData, &value)) {
+        ShowError(QStringLiteral("Invalid Data"));
+        return;
+    }
+    // Shadows are left alone, and so are the register texts unless the
+    // write failed.
+    WriteRegister(reg, value);
     Push();
 }
 
 void CEvalDlg::OnManualRead(EventArgs &) {
     Pull();
-    auto buffer = static_cast<uint8_t>(ParseHexTyped(m_strData) & 0xFF);
-    const auto reg = static_cast<uint8_t>(ParseHexTyped(m_strRegAddr) & 0xFF);
-    const bool failed = LinkReadRegister(DeviceAddress(), reg, &buffer);
+    uint8_t reg = 0;
+    if (!ParseHexByte(m_strRegAddr, &reg)) {
+        ShowError(QStringLiteral("Invalid Reg Addr"));
+        return;
+    }
+    uint8_t value = 0;
+    const bool failed = LinkReadRegister(DeviceAddress(), reg, &value);
     // A failed read must not pass off what was typed as the chip's value.
-    m_strData = failed ? FailedReadText() : HexByte(buffer);
+    m_strData = failed ? NoValueText() : HexByte(value);
+    NoteAccess(failed, QStringLiteral("Read Error"));
     Push();
 }

@@ -1,7 +1,6 @@
 // The Ramp Times lists: each sets one 3-bit field of register 0x07 or 0x08.
 #include <QComboBox>
 
-#include "link/link.h"
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"
 #include "panel/list_code.h"
@@ -44,7 +43,7 @@ void CEvalDlg::OnRampList(EventArgs &args) {
         else
             shadow = (shadow & kKeepHighField) | code;
         *RegisterText(row.reg) = HexByte(static_cast<uint32_t>(shadow));
-        LinkWriteRegister(DeviceAddress(), row.reg, static_cast<uint8_t>(shadow & 0xFF));
+        WriteRegister(row.reg, shadow);
         Push();
         return;
     }

@@ -10,12 +10,14 @@ void CEvalDlg::ReadbackAll() {
     uint8_t buffer = 0;
     bool controlRead = false;
     bool statusRead = false;
+    bool anyFailed = false;
     for (std::size_t i = 0; i < kRegisterCount; ++i) {
         const uint8_t reg = kRegisters[i].reg;
         // A failed read is shown as such, never as the value of the register
         // read before it.
         const bool failed = LinkReadRegister(DeviceAddress(), reg, &buffer);
-        *RegisterText(reg) = failed ? FailedReadText() : HexByte(buffer);
+        *RegisterText(reg) = failed ? NoValueText() : HexByte(buffer);
+        anyFailed = anyFailed || failed;
         if (reg == 0x00)
             controlRead = !failed;
         if (reg == 0x09)
@@ -39,7 +41,12 @@ void CEvalDlg::ReadbackAll() {
         m_bFlagTsd = (w >> 0) & 1;
     }
     Push();
-    SetStatus(QStringLiteral("Readback Complete"));
+    if (anyFailed) {
+        ShowError(QStringLiteral("Read Error"));
+    } else {
+        NoteAccess(false, QString());
+        SetStatus(QStringLiteral("Readback Complete"));
+    }
 }
 
 void CEvalDlg::OnReadbackAll(EventArgs &) {

@@ -1,6 +1,7 @@
 #include "panel/register_map.h"
 
 #include <cstdlib>
+#include <iterator>
 
 #include "res/resource.h"
 
@@ -38,6 +39,11 @@ void ResetShadows() {
         if (info.shadowDefault >= 0)
             g_shadow[info.reg] = info.shadowDefault;
     }
+}
+
+void ResetSliderMemory() {
+    for (std::size_t i = 0; i < std::size(g_lastSent); ++i)
+        g_lastSent[i] = FindRegister(static_cast<uint8_t>(kFirstSliderRegister + i))->shadowDefault;
 }
 
 namespace {

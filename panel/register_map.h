@@ -26,8 +26,13 @@ extern const int32_t g_codeOfIndex[kCodeCount];
 // The device address as sent: base-16 conversion of the setting, low 8 bits.
 uint8_t DeviceAddress();
 
-// Sets every shadow to the value the panel assumes the chip holds at start.
+// Sets every shadow to the value the panel assumes the chip holds at start,
+// which are the chip's reset values.
 void ResetShadows();
+
+// After a reset of the chip: each slider's memory holds the register's reset
+// value, which is what the chip now holds.
+void ResetSliderMemory();
 
 struct RegisterInfo {
     uint8_t reg;

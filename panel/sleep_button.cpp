@@ -1,13 +1,13 @@
 // SLEEP: one click puts the chip to sleep.
-#include "link/link.h"
 #include "panel/ceval_dlg.h"
+#include "panel/hex_text.h"
 #include "panel/register_map.h"
 
 void CEvalDlg::OnSleepButton(EventArgs &) {
     Pull();
     g_shadow[0x00] |= 0x80;
     m_bSleep = 1;
-    // The register text keeps its older value until the next readback.
+    m_strReg00 = HexByte(static_cast<uint32_t>(g_shadow[0x00]));
+    WriteRegister(0x00, g_shadow[0x00]);
     Push();
-    LinkWriteRegister(DeviceAddress(), 0x00, static_cast<uint8_t>(g_shadow[0x00] & 0xFF));
 }

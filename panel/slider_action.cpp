@@ -3,7 +3,6 @@
 // keeps hover, focus and uncovering repaints off the bus.
 #include <QSlider>
 
-#include "link/link.h"
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"
 #include "panel/register_map.h"
@@ -34,12 +33,12 @@ void CEvalDlg::OnSliderDraw(EventArgs &args) {
     Pull();
     const int32_t position = qobject_cast<QSlider *>(GetDlgItem(row->id))->value();
     g_shadow[row->reg] = position;
-    int32_t &lastSent = g_lastSent[row->reg - kFirstSliderRegister];
-    if (position != lastSent) {
-        lastSent = position;
-        LinkWriteRegister(DeviceAddress(), row->reg, static_cast<uint8_t>(position & 0xFF));
-    }
     *RegisterText(row->reg) = HexByte(static_cast<uint32_t>(position));
+    // A position counts as sent only once the chip took it: after a failed
+    // write the next repaint tries again.
+    int32_t &lastSent = g_lastSent[row->reg - kFirstSliderRegister];
+    if (position != lastSent && !WriteRegister(row->reg, position))
+        lastSent = position;
     Push();
     if (row->id == IDC_BRIGHT_A)
         SetStatus(QStringLiteral("Ready"));

@@ -1,7 +1,4 @@
-// SW Reset: the chip back to its reset values, and the panel re-read.
-#include <QComboBox>
-#include <QSlider>
-
+// SW Reset: the chip back to its reset values, and the panel with it.
 #include "link/link.h"
 #include "panel/ceval_dlg.h"
 #include "panel/register_map.h"
@@ -11,24 +8,24 @@ constexpr uint8_t kSoftwareReset = 0x0F;
 } // namespace
 
 void CEvalDlg::OnSwReset(EventArgs &) {
-    LinkWriteRegister(DeviceAddress(), kSoftwareReset, 1);
+    // A reset the chip did not take changes nothing it holds, so nothing in
+    // the panel moves either.
+    if (LinkWriteRegister(DeviceAddress(), kSoftwareReset, 1)) {
+        ShowError(QStringLiteral("Write Error"));
+        return;
+    }
+    NoteAccess(false, QString());
+
+    // The chip now holds its reset values, which are what the panel assumes
+    // at start-up: shadows, the sliders' memory of what they sent, and every
+    // control go back there, so the next change composes from what the chip
+    // holds and shows. The sliders' actions run after this one, as events
+    // of their own, and find nothing new to send.
+    ResetShadows();
+    ResetSliderMemory();
     Pull();
-    m_bSleep = 1;
-    m_bLinearA = 0;
-    m_bLinearB = 0;
-    m_bLedAEn = 0;
-    m_bLedBEn = 0;
-    m_bLed2OnA = 0;
-    m_bSlowStart = 0;
-    m_bFlagOcp = 0;
-    m_bFeedbackB = 1;
-    m_bFeedbackA = 1;
-    // Moving the brightness sliders only schedules their repaints: their
-    // actions run after this one, as events of their own. The shadows stay
-    // as they are; the Control and status boxes follow the readback below.
-    m_slBrightA->setValue(0);
-    m_slBrightB->setValue(0);
-    m_cbOvp->setCurrentIndex(1);
+    SetStartBoxes();
+    SetStartPositions();
     Push();
     ReadbackAll();
     SetStatus(QStringLiteral("Reset"));

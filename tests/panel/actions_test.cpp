@@ -5,10 +5,14 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
+#include <cerrno>
+#include <functional>
 
 #include "panel/register_map.h"
 #include "panel_fixture.h"
@@ -169,56 +173,94 @@ TEST_F(Actions, SliderKeysWriteEveryPositionOnce) {
 
 TEST_F(Actions, ManualWriteAndReadUseTheTypedHex) {
     TypeInto(IDC_REGADDR, QStringLiteral("3"));
-    TypeInto(IDC_DATA, QStringLiteral("1ff"));
+    TypeInto(IDC_DATA, QStringLiteral("ff"));
     ClickButton(IDC_WRITE);
     EXPECT_EQ(Writes(), (Writes_{"0x03=0xFF"}));
     EXPECT_EQ(vtx::sim::chipRegister(0x03), 0xFF);
     EXPECT_EQ(g_shadow[0x03], 0); // shadow and text of 0x03 left alone
     EXPECT_EQ(Text(IDC_REG03), QStringLiteral("00"));
 
+    // Read needs no Data.
     TypeInto(IDC_DATA, QString());
     ClickButton(IDC_READ);
     EXPECT_EQ(Text(IDC_DATA), QStringLiteral("FF"));
 
-    // A register the chip does not acknowledge is not shown as a value.
+    // A register the chip does not acknowledge is not shown as a value, and
+    // the "--" left in Data is not a byte a Write could send.
     TypeInto(IDC_REGADDR, QStringLiteral("20"));
-    TypeInto(IDC_DATA, QStringLiteral("1ff"));
+    TypeInto(IDC_DATA, QStringLiteral("1f"));
     ClickButton(IDC_READ);
     EXPECT_EQ(Text(IDC_DATA), QStringLiteral("--"));
-    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Ready"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));
+    TypeInto(IDC_REGADDR, QStringLiteral("3"));
+    ClearCalls();
+    ClickButton(IDC_WRITE);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Invalid Data"));
+    EXPECT_EQ(vtx::sim::chipRegister(0x03), 0xFF);
 }
 
-TEST_F(Actions, TypedHexFollowsStrtoul) {
+TEST_F(Actions, ManualInputIsAHexByteOrNothingIsSent) {
     struct Row {
         const char *addr;
         const char *data;
-        const char *expected;
+        const char *write; // nullptr: nothing reaches the bus
+        const char *status;
     };
     const Row rows[] = {
-        {" 0x1", "0x1A", "0x01=0x1A"}, // blanks and prefixes
-        {"+2", "-1", "0x02=0xFF"},     // a minus negates in unsigned arithmetic
-        {"zz", "7g", "0x00=0x07"},     // digits up to the first non-digit; none gives 0
-        {"", "", "0x00=0x00"},
-        {"107", "123456789", "0x07=0xFF"}, // too large for 32 bits gives 0xFFFFFFFF
+        {" 0x1 ", "0X1a", "0x01=0x1A", "Ready"}, // spaces around, either prefix
+        {"4", "00ff", "0x04=0xFF", "Ready"},     // leading zeros
+        {"07", "  7F", "0x07=0x7F", "Ready"},
+        {"10F", "1", nullptr, "Invalid Reg Addr"}, // not 0x0F, the reset
+        {"4", "100", nullptr, "Invalid Data"},     // not 0x00
+        {"+2", "1", nullptr, "Invalid Reg Addr"},  // no sign
+        {"2", "-1", nullptr, "Invalid Data"},
+        {"zz", "7", nullptr, "Invalid Reg Addr"},
+        {"1", "7g", nullptr, "Invalid Data"}, // no trailing junk
+        {"", "5", nullptr, "Invalid Reg Addr"},
+        {"5", "", nullptr, "Invalid Data"},
+        {"0x", "5", nullptr, "Invalid Reg Addr"}, // a prefix is no digit
+        {"5", " ", nullptr, "Invalid Data"},
+        {"5", "1 2", nullptr, "Invalid Data"},
+        {"5", "--", nullptr, "Invalid Data"},
+        {"x5", "0x", nullptr, "Invalid Reg Addr"}, // the address is judged first
     };
     for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << "\"" << row.addr << "\" / \"" << row.data << "\"");
         ClearCalls();
         TypeInto(IDC_REGADDR, QString::fromLatin1(row.addr));
         TypeInto(IDC_DATA, QString::fromLatin1(row.data));
         ClickButton(IDC_WRITE);
-        EXPECT_EQ(Writes(), (Writes_{row.expected})) << row.addr << " / " << row.data;
+        EXPECT_EQ(Writes(), row.write ? Writes_{row.write} : Writes_{});
+        EXPECT_EQ(calls.size(), row.write ? 1u : 0u);
+        EXPECT_EQ(Text(IDC_STATUS), QString::fromLatin1(row.status));
+        // What was typed stays for the user to correct.
+        EXPECT_EQ(Text(IDC_REGADDR), QString::fromLatin1(row.addr));
+        EXPECT_EQ(Text(IDC_DATA), QString::fromLatin1(row.data));
     }
+    // Read takes a valid Reg Addr whatever Data holds, and refuses any other.
+    TypeInto(IDC_REGADDR, QStringLiteral("0a"));
+    TypeInto(IDC_DATA, QStringLiteral("zz"));
+    ClearCalls();
+    ClickButton(IDC_READ);
+    EXPECT_EQ(calls, (Writes_{"vtxI2C_RegisterRead(1, 0x36, 0x0A) = 70"}));
+    EXPECT_EQ(Text(IDC_DATA), QStringLiteral("46"));
+    TypeInto(IDC_REGADDR, QStringLiteral("100"));
+    ClearCalls();
+    ClickButton(IDC_READ);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Invalid Reg Addr"));
+    EXPECT_EQ(Text(IDC_DATA), QStringLiteral("46"));
 }
 
-TEST_F(Actions, SleepSetsBitSevenAndLeavesTheTextAlone) {
+TEST_F(Actions, SleepSetsBitSevenAndShowsIt) {
     ClickBox(IDC_SLEEP);    // 0x00 -> 0x00
     ClickBox(IDC_LED_A_EN); // -> 0x04
     ClearCalls();
-    const QString before = Text(IDC_REG00);
     ClickButton(IDC_SLEEP_BUTTON);
     EXPECT_EQ(Writes(), (Writes_{"0x00=0x84"}));
     EXPECT_TRUE(Checked(IDC_SLEEP));
-    EXPECT_EQ(Text(IDC_REG00), before);
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("84"));
 }
 
 TEST_F(Actions, SwResetRestoresTheChipAndRereadsThePanel) {
@@ -243,39 +285,180 @@ TEST_F(Actions, SwResetRestoresTheChipAndRereadsThePanel) {
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Reset"));
 
     Settle();
-    // Then the Bank A brightness slider, moved to 0, writes 0 as an event of
-    // its own; Bank B had sent nothing, so it writes nothing.
-    EXPECT_EQ(Writes(), (Writes_{"0x0F=0x01", "0x03=0x00"}));
+    // The sliders, moved back to their start positions, find the chip's
+    // reset values already sent: nothing more reaches the bus.
+    EXPECT_EQ(Writes(), (Writes_{"0x0F=0x01"}));
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Ready"));
-    EXPECT_EQ(g_shadow[0x03], 0);
-    EXPECT_EQ(g_shadow[0x04], 0);
+    const int32_t resetValues[] = {0xC0, 0x18, 0x38, 0x00, 0x00, 0x1F, 0x1F, 0x00, 0x00};
+    for (uint8_t reg = 0; reg <= 0x08; ++reg) {
+        EXPECT_EQ(g_shadow[reg], resetValues[reg]) << "shadow of " << int(reg);
+        EXPECT_EQ(vtx::sim::chipRegister(reg), resetValues[reg]) << "chip register " << int(reg);
+    }
     EXPECT_EQ(Text(IDC_REG03), QStringLiteral("00"));
+    EXPECT_EQ(Text(IDC_REG06), QStringLiteral("1F"));
 
-    // Control and status boxes follow the chip; Slow Start clear; Feedback
-    // boxes checked; PWM, lists and Max Current as they were.
+    // Every box, list and slider as at start-up.
     EXPECT_TRUE(Checked(IDC_SLEEP));
     EXPECT_FALSE(Checked(IDC_LED_A_EN));
     EXPECT_FALSE(Checked(IDC_FLAG_OVP));
     EXPECT_FALSE(Checked(IDC_SLOW_START));
     EXPECT_TRUE(Checked(IDC_FEEDBACK_A));
     EXPECT_TRUE(Checked(IDC_FEEDBACK_B));
-    EXPECT_TRUE(Checked(IDC_PWM_B));
+    EXPECT_FALSE(Checked(IDC_PWM_B));
     EXPECT_EQ(List(IDC_OVP)->currentIndex(), 1);
-    EXPECT_EQ(List(IDC_RAMP_ON)->currentIndex(), 2);
-    EXPECT_EQ(Slider(IDC_CURRENT_B)->value(), 10);
+    EXPECT_EQ(List(IDC_RAMP_ON)->currentIndex(), 0);
+    EXPECT_EQ(List(IDC_RAMP_ON)->currentText(), QStringLiteral("4 ms"));
+    EXPECT_EQ(Slider(IDC_CURRENT_B)->value(), 31);
     EXPECT_EQ(Slider(IDC_BRIGHT_A)->value(), 0);
-    // Max Current B did not repaint: its text shows the chip's reset value
-    // until it does.
-    EXPECT_EQ(Text(IDC_REG06), QStringLiteral("1F"));
 }
 
-TEST_F(Actions, AfterSwResetTheShadowAndTheBoxMayDisagree) {
+TEST_F(Actions, AfterSwResetTheNextChangesComposeFromTheChipsResetValues) {
     ClickBox(IDC_FEEDBACK_A);
+    ClickBox(IDC_SLOW_START);
     ClickButton(IDC_SW_RESET);
     ClearCalls();
     ClickBox(IDC_PWM_A);
-    EXPECT_EQ(Writes(), (Writes_{"0x01=0x11"}));
+    // Slow Start is clear in the box and on the chip; an Fmode choice keeps
+    // it clear.
+    ChooseItem(IDC_FMODE, 1);
+    EXPECT_EQ(Writes(), (Writes_{"0x01=0x19", "0x02=0x39"}));
     EXPECT_TRUE(Checked(IDC_FEEDBACK_A));
+    EXPECT_FALSE(Checked(IDC_SLOW_START));
+}
+
+TEST_F(Actions, AFailedSwResetMovesNothing) {
+    ClickBox(IDC_LED_A_EN);
+    ChooseItem(IDC_RAMP_ON, 2);
+    DragSlider(IDC_BRIGHT_A, 40);
+    ClearCalls();
+    vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -5);
+    ClickButton(IDC_SW_RESET);
+    EXPECT_EQ(Writes(), (Writes_{"0x0F=0x01"})); // and no readback
+    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_TRUE(Checked(IDC_LED_A_EN));
+    EXPECT_EQ(List(IDC_RAMP_ON)->currentIndex(), 2);
+    EXPECT_EQ(Slider(IDC_BRIGHT_A)->value(), 40);
+    EXPECT_EQ(g_shadow[0x00], 0xC4);
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("C4"));
+}
+
+// Each kind of write the chip refuses: the status line and the register's
+// text say so, the chip keeps what it had.
+TEST_F(Actions, EveryFailedWriteIsShown) {
+    struct Row {
+        const char *what;
+        std::function<void()> act;
+        int textId;  // the register's text, which shows "--"
+        uint8_t reg; // whose chip value must not change
+    };
+    const Row rows[] = {
+        {"box", [this] { ClickBox(IDC_LED_B_EN); }, IDC_REG00, 0x00},
+        {"Boost list", [this] { ChooseItem(IDC_OCP, 0); }, IDC_REG02, 0x02},
+        {"ramp list", [this] { ChooseItem(IDC_RAMP_STOP, 5); }, IDC_REG08, 0x08},
+        {"slider",
+         [this] {
+             Slider(IDC_BRIGHT_B)->setFocus();
+             QTest::keyClick(Slider(IDC_BRIGHT_B), Qt::Key_End);
+             Settle();
+         },
+         IDC_REG04, 0x04},
+        {"SLEEP", [this] { ClickButton(IDC_SLEEP_BUTTON); }, IDC_REG00, 0x00},
+        {"manual Write",
+         [this] {
+             TypeInto(IDC_REGADDR, QStringLiteral("7"));
+             TypeInto(IDC_DATA, QStringLiteral("2d"));
+             ClickButton(IDC_WRITE);
+         },
+         IDC_REG07, 0x07},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const uint8_t before = vtx::sim::chipRegister(row.reg);
+        vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
+        ClearCalls();
+        row.act();
+        EXPECT_FALSE(Writes().empty());
+        EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+        EXPECT_EQ(Text(row.textId), QStringLiteral("--"));
+        EXPECT_EQ(vtx::sim::chipRegister(row.reg), before);
+        // Repaints of the Bank A brightness slider do not claim "Ready".
+        Slider(IDC_BRIGHT_A)->update();
+        Settle();
+        EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+        vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterWrite);
+        ClickButton(IDC_READBACK_ALL); // the bus works again
+        EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
+    }
+}
+
+TEST_F(Actions, AFailedWriteKeepsTheComposedShadowForTheNextSuccess) {
+    vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
+    ClickBox(IDC_LED_A_EN);
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("--"));
+    EXPECT_EQ(vtx::sim::chipRegister(0x00), 0xC0);
+    vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterWrite);
+    ClickBox(IDC_LED_B_EN);
+    EXPECT_EQ(Writes(), (Writes_{"0x00=0xC4", "0x00=0xC6"}));
+    EXPECT_EQ(vtx::sim::chipRegister(0x00), 0xC6);
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("C6"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Ready"));
+}
+
+TEST_F(Actions, ASliderWhoseWriteFailedSendsItsPositionAtTheNextRepaint) {
+    QSlider *slider = Slider(IDC_CURRENT_A);
+    slider->setFocus();
+    vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
+    QTest::keyClick(slider, Qt::Key_Left);
+    Settle();
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("--"));
+    EXPECT_EQ(vtx::sim::chipRegister(0x05), 0x1F);
+    vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterWrite);
+    ClearCalls();
+    slider->update();
+    Settle();
+    EXPECT_EQ(Writes(), (Writes_{"0x05=0x1E"}));
+    EXPECT_EQ(vtx::sim::chipRegister(0x05), 0x1E);
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("1E"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Ready"));
+    // Sent once; further repaints are quiet again.
+    ClearCalls();
+    slider->update();
+    Settle();
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Actions, AReadbackWithAFailedReadEndsWithReadError) {
+    vtx::test::forceResult(vtx::test::Call::I2C_RegisterRead, -EIO);
+    ClickButton(IDC_READBACK_ALL);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));
+    EXPECT_EQ(Text(IDC_REG0A), QStringLiteral("--"));
+    Slider(IDC_BRIGHT_A)->update();
+    Settle();
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));
+    vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterRead);
+    ClickButton(IDC_READBACK_ALL);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
+    EXPECT_EQ(Text(IDC_REG0A), QStringLiteral("46"));
+}
+
+TEST_F(Actions, AnUnpoweredBoardAndAPulledAdapterAreShownAsErrors) {
+    ClickBox(IDC_LED_A_EN); // taken by the chip
+    vtxPower_WriteControl(g_hLink, 0, 0);
+    ClickBox(IDC_LINEAR_A);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("--"));
+    ClickButton(IDC_READBACK_ALL);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));
+
+    vtx::sim::unplug();
+    Slider(IDC_BRIGHT_B)->setFocus();
+    QTest::keyClick(Slider(IDC_BRIGHT_B), Qt::Key_Right);
+    Settle();
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_EQ(Text(IDC_REG04), QStringLiteral("--"));
+    EXPECT_EQ(vtx::sim::chipRegister(0x00), 0xC4);
+    EXPECT_EQ(vtx::sim::chipRegister(0x04), 0x00);
 }
 
 namespace {

@@ -86,7 +86,10 @@ void PanelTest::ChooseItem(int listId, int index) {
 }
 
 void PanelTest::TypeInto(int editId, const QString &text) {
-    auto *edit = qobject_cast<QLineEdit *>(dlg->GetDlgItem(editId));
+    TypeInto(qobject_cast<QLineEdit *>(dlg->GetDlgItem(editId)), text);
+}
+
+void PanelTest::TypeInto(QLineEdit *edit, const QString &text) {
     QTest::mouseClick(edit, Qt::LeftButton);
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Delete);

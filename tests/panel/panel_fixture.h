@@ -19,6 +19,7 @@ inline void PrintTo(const QString &text, std::ostream *out) {
 
 class QCheckBox;
 class QComboBox;
+class QLineEdit;
 class QSlider;
 
 using sim_session::ResetProcessState;
@@ -46,6 +47,7 @@ protected:
     void ClickButton(int id);
     void ChooseItem(int listId, int index);
     void TypeInto(int editId, const QString &text);
+    void TypeInto(QLineEdit *edit, const QString &text);
     // Drags the slider's handle with the mouse to where `value` lies, then
     // settles any rounding with arrow keys.
     void DragSlider(int id, int value);

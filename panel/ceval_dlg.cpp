@@ -14,6 +14,7 @@
 #include "panel/accessible_names.h"
 #include "panel/dialog_builder.h"
 #include "panel/hex_text.h"
+#include "panel/input_guard.h"
 #include "panel/register_map.h"
 #include "res/resource.h"
 
@@ -96,8 +97,10 @@ void CEvalDlg::Create() {
     connect(m_systemMenu, &QMenu::triggered, this,
             [this](QAction *action) { Dispatch(Event::SysCommand, 0, action->data().toInt()); });
 
+    WireListTexts();
     WireEvents();
     InitPanel();
+    (new InputGuard(this))->Watch();
     // The focus starts on the first control in tab order.
     if (QWidget *first = GetDlgItem(IDCANCEL))
         first->setFocus();

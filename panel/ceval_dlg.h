@@ -170,6 +170,7 @@ private:
 
     void InitDialogBase();
     void WireEvents();
+    void WireListTexts();
 
     QHash<int, QWidget *> m_controls;
     std::vector<BoundText> m_boundTexts;

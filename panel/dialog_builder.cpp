@@ -75,6 +75,8 @@ QWidget *MakeControl(QDialog *dialog, const res::ControlTemplate &c) {
         auto *list = new QComboBox(dialog);
         list->setEditable(true);
         list->setInsertPolicy(QComboBox::NoInsert);
+        // A completer would turn a typed prefix into a choice.
+        list->setCompleter(nullptr);
         return list;
     }
     case res::Kind::Slider: {

@@ -128,6 +128,66 @@ TEST_F(Actions, AListWithoutASelectionWritesNothing) {
     EXPECT_EQ(Text(IDC_REG02), QStringLiteral("38"));
 }
 
+TEST_F(Actions, TypedListTextIsNoChoiceAndWritesNothing) {
+    QLineEdit *ovp = List(IDC_OVP)->lineEdit();
+    // Text that is no choice leaves the list without a selection, as typed.
+    TypeInto(ovp, QStringLiteral("33 V"));
+    EXPECT_EQ(List(IDC_OVP)->currentIndex(), -1);
+    EXPECT_EQ(ovp->text(), QStringLiteral("33 V"));
+    // A Boost change then finds no OVP code and leaves 0x02 alone.
+    ChooseItem(IDC_OCP, 0);
+    // A prefix is not completed into a choice, neither by typing nor by
+    // leaving the field; nor is a choice in another case.
+    TypeInto(List(IDC_FMODE)->lineEdit(), QStringLiteral("1"));
+    QTest::keyClick(List(IDC_FMODE)->lineEdit(), Qt::Key_Tab);
+    TypeInto(List(IDC_RAMP_OFF)->lineEdit(), QStringLiteral("1 S"));
+    QTest::keyClick(List(IDC_RAMP_OFF)->lineEdit(), Qt::Key_Tab);
+    Settle();
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(List(IDC_FMODE)->currentIndex(), -1);
+    EXPECT_EQ(List(IDC_FMODE)->lineEdit()->text(), QStringLiteral("1"));
+    EXPECT_EQ(List(IDC_RAMP_OFF)->currentIndex(), -1);
+    EXPECT_EQ(g_shadow[0x02], 0x38);
+
+    // Typing a choice exactly selects it, without writing.
+    TypeInto(ovp, QStringLiteral("40 V"));
+    EXPECT_EQ(List(IDC_OVP)->currentIndex(), 3);
+    EXPECT_TRUE(Writes().empty());
+
+    // Choosing from the drop-down shows the choice's text again and writes.
+    ChooseItem(IDC_FMODE, 1);
+    EXPECT_EQ(List(IDC_FMODE)->lineEdit()->text(), QStringLiteral("1 MHz"));
+    EXPECT_EQ(Writes(), (Writes_{"0x02=0x61"})); // 40 V, 600 mA, 1 MHz
+}
+
+TEST_F(Actions, TheWheelMovesOnlyAListOrSliderThatHasTheFocus) {
+    auto wheel = [](QWidget *target, int steps) {
+        const QPointF at = QPointF(target->rect().center());
+        QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120 * steps),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+        Settle();
+    };
+    dlg->GetDlgItem(IDCANCEL)->setFocus();
+    wheel(List(IDC_OCP), 1);
+    wheel(List(IDC_OCP)->lineEdit(), 1);
+    wheel(Slider(IDC_CURRENT_B), 3);
+    wheel(Slider(IDC_BRIGHT_A), -3);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(List(IDC_OCP)->currentIndex(), 3);
+    EXPECT_EQ(Slider(IDC_CURRENT_B)->value(), 31);
+
+    // With the focus, the wheel is one more way to change the control.
+    Slider(IDC_BRIGHT_B)->setFocus();
+    wheel(Slider(IDC_BRIGHT_B), -1);
+    List(IDC_RAMP_ON)->setFocus();
+    wheel(List(IDC_RAMP_ON), 1);
+    const Writes_ writes = Writes();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].substr(0, 5), "0x04=");
+    EXPECT_EQ(writes[1], "0x07=0x08");
+}
+
 TEST_F(Actions, DraggingASliderWritesEachNewPositionOnceAndRepaintsWriteNothing) {
     DragSlider(IDC_BRIGHT_B, 128);
     const Writes_ writes = Writes();

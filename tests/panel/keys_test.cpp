@@ -1,6 +1,9 @@
 // Ending the panel from the keyboard, and Enter on the push buttons.
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
@@ -15,13 +18,21 @@ TEST_F(PanelTest, EnterRightAfterStartClicksExit) {
 }
 
 TEST_F(PanelTest, EnterInAnEditOrOnABoxEndsThePanelWithoutWriteOrRead) {
-    for (int id : {IDC_REGADDR, IDC_DATA, IDC_LINEAR_A, IDC_OVP, IDC_BRIGHT_B}) {
+    for (int id :
+         {IDC_REGADDR, IDC_DATA, IDC_LINEAR_A, IDC_OVP, IDC_BRIGHT_B, IDC_FMODE, IDC_RAMP_STOP}) {
         SCOPED_TRACE(id);
         ResetProcessState();
         StartPanel();
         ClearCalls();
         QWidget *target = dlg->GetDlgItem(id);
         target->setFocus();
+        // In a list, after typing: a prefix of a choice, or a choice in
+        // another case, is no choice.
+        if (auto *list = qobject_cast<QComboBox *>(target); list && id != IDC_OVP) {
+            target = list->lineEdit();
+            list->lineEdit()->clear();
+            QTest::keyClicks(target, id == IDC_FMODE ? "1" : "16 S");
+        }
         if (auto *edit = qobject_cast<QLineEdit *>(target))
             QTest::keyClicks(edit, "0");
         QTest::keyClick(target, Qt::Key_Enter);
@@ -51,4 +62,25 @@ TEST_F(PanelTest, EscapeEndsThePanel) {
     QTest::keyClick(dlg.get(), Qt::Key_Escape);
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Rejected);
+}
+
+// Alt+Space opens the panel's system menu wherever the focus is; the focused
+// control never sees it, so no button is clicked and no box toggles.
+TEST_F(PanelTest, AltSpaceOpensTheMenuAndNeverReachesTheFocusedControl) {
+    StartPanel();
+    for (int id : {IDCANCEL, IDC_SW_RESET, IDC_LINEAR_A, IDC_SLEEP_BUTTON, IDC_OVP, IDC_BRIGHT_A,
+                   IDC_DATA}) {
+        SCOPED_TRACE(id);
+        ClearCalls();
+        QWidget *target = dlg->GetDlgItem(id);
+        target->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space, Qt::AltModifier);
+        Settle();
+        EXPECT_TRUE(dlg->GetSystemMenu()->isVisible());
+        dlg->GetSystemMenu()->hide();
+        Settle();
+        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_TRUE(calls.empty()) << calls.front();
+    }
+    EXPECT_FALSE(Box(IDC_LINEAR_A)->isChecked());
 }

@@ -137,6 +137,7 @@ TEST_F(PanelTest, EveryTemplateControlExistsOnceInPlaceAndInTabOrder) {
         if (auto *list = qobject_cast<QComboBox *>(w)) {
             EXPECT_TRUE(list->isEditable());
             EXPECT_EQ(list->insertPolicy(), QComboBox::NoInsert);
+            EXPECT_EQ(list->completer(), nullptr);
         }
         if (auto *box = qobject_cast<QCheckBox *>(w)) {
             EXPECT_EQ(box->layoutDirection() == Qt::RightToLeft, (c.style & res::kTextLeft) != 0);

@@ -52,8 +52,10 @@ const CEvalDlg::Binding CEvalDlg::kBindings[] = {
     {IDC_REG08, &CEvalDlg::m_strReg08, nullptr},
 };
 
+// A top-level window of its own (the application's main window, with its own
+// task-bar entry), not a dialog transient for some other window.
 CEvalDlg::CEvalDlg(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_hIcon(QStringLiteral(":/res/icon-48.png")) {
     m_hIcon.addFile(QStringLiteral(":/res/icon-16.png"));

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QWindow>
 
 #include "panel/dialog_builder.h"
 #include "panel/register_map.h"
@@ -166,6 +167,10 @@ TEST_F(PanelTest, WindowHasTitleFixedSizeAndNoMinimiseOrMaximise) {
     EXPECT_FALSE(dlg->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(dlg->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(dlg->windowIcon().isNull());
+    // The application's main window: a normal top-level window, transient
+    // for none, so it has its own task-bar entry.
+    EXPECT_EQ(dlg->windowType(), Qt::Window);
+    EXPECT_EQ(dlg->windowHandle()->transientParent(), nullptr);
     // The focus starts on Exit, the first control in tab order.
     EXPECT_EQ(dlg->focusWidget(), dlg->GetDlgItem(IDCANCEL));
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -146,6 +147,36 @@ TEST_F(I2cDevBackendTest, NodeOfAnotherBusIsRefusedWithoutBeingOpened) {
     EXPECT_EQ(countOf(diag.str(), dev() + "/i2c-7: is the node of i2c-3, not of i2c-7; "), 1u)
         << diag.str();
     EXPECT_NE(diag.str().find("VTX_ADAPTER=/dev/i2c-N"), std::string::npos) << diag.str();
+}
+
+TEST_F(I2cDevBackendTest, ABusIsTheSameBridgeOnlyWhileNothingAboutItChanged) {
+    using vtx::i2cdev::describeBus;
+    sys.addUsbBus(7, kHub + "/1-2", "MCP0042");
+    const auto scanned = describeBus(sys.root(), "i2c-7");
+    ASSERT_TRUE(scanned.bridge());
+    EXPECT_TRUE(vtx::i2cdev::sameBridge(scanned, describeBus(sys.root(), "i2c-7")));
+
+    // Unplugged, and the number handed to the next adapter plugged in.
+    struct Row {
+        const char *what;
+        std::function<void(FakeSysfs &)> replug;
+    };
+    const Row rows[] = {
+        {"gone", [](FakeSysfs &) {}},
+        {"another bridge, same port",
+         [](FakeSysfs &f) { f.addUsbBus(7, kHub + "/1-2", "MCP0099"); }},
+        {"same serial, other port", [](FakeSysfs &f) { f.addUsbBus(7, kHub + "/1-3", "MCP0042"); }},
+        {"a tuner", [](FakeSysfs &f) { f.addTunerBus(7, kHub + "/1-2"); }},
+    };
+    for (const Row &r : rows) {
+        FakeSysfs after;
+        r.replug(after);
+        // Compared as paths below the same root, as a real /sys would be.
+        auto now = describeBus(after.root(), "i2c-7");
+        if (!now.usbDevice.empty())
+            now.usbDevice = sys.root() + now.usbDevice.substr(after.root().size());
+        EXPECT_FALSE(vtx::i2cdev::sameBridge(scanned, now)) << r.what;
+    }
 }
 
 TEST_F(I2cDevBackendTest, OpenWithUnknownSerialFails) {

@@ -154,6 +154,27 @@ TEST_F(UsbBridge, NodeOfAnotherBusIsRefusedOnARealKernel) {
     ::rmdir(dir);
 }
 
+TEST_F(UsbBridge, BusNumberHandedToAnotherBridgeSinceTheScanIsRefused) {
+    std::ostringstream diag;
+    vtx::i2cdev::I2cDevBackend b("", "/sys", "/dev", diag);
+    ASSERT_EQ(b.findControllers(), 1);
+    const std::string scannedBus = bridge.bus();
+
+    // Unplugged, and another bridge plugged in on the same port.
+    stopBridge();
+    BridgeProcess other;
+    std::string error;
+    ASSERT_TRUE(other.start("XQEB-0099", "1.02", error)) << error;
+    if (other.bus() != scannedBus)
+        GTEST_SKIP() << "the kernel numbered the second bridge " << other.bus();
+
+    EXPECT_EQ(b.open(kSerial), -ENODEV);
+    EXPECT_NE(diag.str().find(scannedBus + ": " + scannedBus.substr(5) +
+                              " is no longer the adapter found at start"),
+              std::string::npos)
+        << diag.str();
+}
+
 // A figure, not a verdict: the panel's readback through the library against
 // the same reads made straight on the bus, the floor i2c-tools sits on.
 TEST_F(UsbBridge, ReadbackCostAgainstBareSmbusReads) {

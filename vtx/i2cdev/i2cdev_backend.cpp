@@ -38,6 +38,11 @@ bool isI2cDevNode(const struct stat &st) {
     return S_ISCHR(st.st_mode) && major(st.st_rdev) == kI2cDevMajor;
 }
 
+bool sameBridge(const BusInfo &scanned, const BusInfo &now) {
+    return now.bridge() && now.number == scanned.number && now.usbDevice == scanned.usbDevice &&
+           now.serial == scanned.serial && now.driver == scanned.driver;
+}
+
 NodeCheck checkNode(const struct stat &st, int expectedMinor) {
     if (!isI2cDevNode(st))
         return NodeCheck::NotI2cDev;
@@ -139,13 +144,13 @@ int32_t I2cDevBackend::open(const std::string &serial) {
                  "no adapter \"" + serial + "\"; the bus in use is " + namedBus_);
             return -ENODEV;
         }
-        return openPath(namedBus_, {}, -1);
+        return openPath(namedBus_, nullptr);
     }
     if (!scanned_)
         scan();
     for (const Controller &c : controllers_) {
         if (c.label == serial)
-            return openPath(devDir_ + "/" + c.bus.name, c.bus.usbDevice, c.bus.number);
+            return openPath(devDir_ + "/" + c.bus.name, &c.bus);
     }
     tell(Trouble::NoSuchSerial, 0, "no USB I2C adapter with serial number \"" + serial + "\"");
     return -ENODEV;
@@ -171,8 +176,7 @@ int32_t I2cDevBackend::refuseOtherNode(const std::string &path, const struct sta
     return -ENOTTY;
 }
 
-int32_t I2cDevBackend::openPath(const std::string &path, const std::string &usbDevice,
-                                int expectedMinor) {
+int32_t I2cDevBackend::openPath(const std::string &path, const BusInfo *scanned) {
     for (size_t i = 0; i < open_.size(); ++i) {
         if (open_[i].path == path)
             return static_cast<int32_t>(i);
@@ -182,6 +186,7 @@ int32_t I2cDevBackend::openPath(const std::string &path, const std::string &usbD
     // or named: a mistyped name must not lead to I2C ioctls on some other
     // device, and a static /dev or a bus number reused since the scan must
     // not lead to another bus.
+    int expectedMinor = scanned ? scanned->number : -1;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
         return fromErrno(Trouble::Other, path, errno, "cannot open");
@@ -202,6 +207,18 @@ int32_t I2cDevBackend::openPath(const std::string &path, const std::string &usbD
     if (const int32_t r = refuseOtherNode(path, st, expectedMinor); r < 0) {
         ::close(fd);
         return r;
+    }
+    // The right number may by now belong to another adapter: the bridge
+    // unplugged since the scan and something else plugged in. An open node
+    // keeps its adapter registered, so what sysfs shows for the bus now is
+    // what this descriptor reaches.
+    if (scanned && !sameBridge(*scanned, describeBus(sysfsRoot_, scanned->name))) {
+        ::close(fd);
+        tell(Trouble::BusChanged, 0,
+             path + ": " + scanned->name +
+                 " is no longer the adapter found at start (unplugged or replaced since); "
+                 "start again to find it");
+        return -ENODEV;
     }
 
     unsigned long funcs = 0;
@@ -227,7 +244,7 @@ int32_t I2cDevBackend::openPath(const std::string &path, const std::string &usbD
     OpenBus b;
     b.path = path;
     b.fd = fd;
-    b.usbDevice = usbDevice;
+    b.usbDevice = scanned ? scanned->usbDevice : std::string();
     if (!namedBus_.empty()) {
         // A named bus may still be a USB adapter; its version is then known.
         const std::string name = "i2c-" + std::to_string(minor(st.st_rdev));

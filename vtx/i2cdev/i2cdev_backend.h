@@ -25,6 +25,10 @@ enum class NodeCheck { Bus, NotI2cDev, OtherBus };
 // Whether the node `st` describes is the i2c-dev node of bus `expectedMinor`.
 NodeCheck checkNode(const struct stat &st, int expectedMinor);
 
+// Whether bus `now` is still the bridge `scanned` was: same number, USB
+// device, serial and driver.
+bool sameBridge(const BusInfo &scanned, const BusInfo &now);
+
 class I2cDevBackend final : public Backend {
 public:
     // `namedBus` empty: the USB-attached buses found under `sysfsRoot`, opened
@@ -66,14 +70,15 @@ private:
         NoBuses,
         NoBridge,
         OtherBus,
+        BusChanged,
         LabelTooLong,
         Other,
     };
 
     void scan();
-    // Opens `path`, which must be the i2c-dev node of bus `expectedMinor`
-    // (-1: of whichever bus the path names when it is checked).
-    int32_t openPath(const std::string &path, const std::string &usbDevice, int expectedMinor);
+    // Opens `path`, which must be the i2c-dev node of the bridge `scanned`
+    // still (null for a named path: of whichever bus it names when checked).
+    int32_t openPath(const std::string &path, const BusInfo *scanned);
     int32_t refuseOtherNode(const std::string &path, const struct stat &st, int expectedMinor);
     OpenBus *bus(int32_t adapter);
     int32_t selectAddress(OpenBus &b, uint16_t device);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "app/command_line.h"
@@ -10,6 +11,19 @@
 int g_debugLog = 0;
 
 namespace {
+
+// Points the standard output at `path`, flushing what was written before.
+// On failure (false) it is left as it was, never closed.
+bool RedirectStandardOutput(const char *path, int flags) {
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC | flags, 0666);
+    if (fd < 0)
+        return false;
+    std::fflush(stdout);
+    const bool moved = ::dup2(fd, STDOUT_FILENO) == STDOUT_FILENO;
+    ::close(fd);
+    return moved;
+}
+
 std::string &LogViewerCommand() {
     static std::string command = "xdg-open debug.log";
     return command;
@@ -30,11 +44,10 @@ bool CEvalApp::InitInstance() {
     if (g_debugLog == 1) {
         // Deletes a file only (never a directory); a failure is fine.
         ::unlink("debug.log");
-        if (std::freopen("debug.log", "w", stdout)) {
+        if (RedirectStandardOutput("debug.log", O_CREAT | O_TRUNC)) {
             std::printf("CmdLine: %s\n", m_tail.c_str());
         } else {
-            // The failed reopen closed the standard output: nothing may be
-            // written to it any more, and there is no log to show.
+            // No log to write or show; the standard output stays as it was.
             g_debugLog = 0;
         }
     }
@@ -45,7 +58,10 @@ bool CEvalApp::InitInstance() {
     }
 
     if (g_debugLog == 1) {
-        std::fclose(stdout);
+        // Closes the log, flushed. The viewer inherits the standard output:
+        // a closed one would be taken over by the first file it opens.
+        if (!RedirectStandardOutput("/dev/null", 0))
+            std::fflush(stdout);
         // The viewer blocks until closed; a failed launch changes nothing.
         [[maybe_unused]] const int ignored = std::system(LogViewerCommand().c_str());
     }

@@ -32,12 +32,13 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // Runs the shell in `dir` with `args`; the viewer notes that it ran and
-    // what the log held when it did.
-    int Run(const std::string &args) {
+    // what the log held when it did, then runs `viewerExtra`.
+    int Run(const std::string &args, const std::string &viewerExtra = "",
+            const std::string &env = "") {
         const std::string command =
-            "cd '" + dir.string() +
-            "' && PROBE_VIEWER='cp debug.log seen.log; echo viewer >> order.txt' '" +
-            std::string(SHELL_PROBE) + "' " + args + " > stdout.txt 2> stderr.txt";
+            "cd '" + dir.string() + "' && " + env +
+            " PROBE_VIEWER='cp debug.log seen.log; echo viewer >> order.txt; " + viewerExtra +
+            "' '" + std::string(SHELL_PROBE) + "' " + args + " > stdout.txt 2> stderr.txt";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -88,4 +89,22 @@ TEST_F(Shell, ALogThatCannotBeCreatedLeavesThePanelRunningWithoutViewer) {
     EXPECT_TRUE(fs::is_directory(dir / "debug.log"));
     EXPECT_EQ(Slurp(dir / "order.txt"), "panel closed\n");
     EXPECT_FALSE(fs::exists(dir / "seen.log"));
+}
+
+TEST_F(Shell, TheViewerGetsAnOpenStandardOutputAndNoTraceFile) {
+    // The viewer's shell notes where its standard output goes and every file
+    // it holds open. ($$ in a command substitution is the viewer's shell,
+    // whose descriptors a redirection would change.)
+    EXPECT_EQ(Run("/d",
+                  "out=$(readlink /proc/$$/fd/1); echo \"$out\" > viewer-stdout.txt; "
+                  "fds=$(for f in /proc/$$/fd/*; do readlink $f; done); "
+                  "echo \"$fds\" > viewer-fds.txt",
+                  "VTX_TRACE=trace.txt"),
+              0);
+    EXPECT_EQ(Slurp(dir / "viewer-stdout.txt"), "/dev/null\n");
+    const std::string fds = Slurp(dir / "viewer-fds.txt");
+    EXPECT_EQ(fds.find("trace.txt"), std::string::npos) << fds;
+    EXPECT_EQ(fds.find("debug.log"), std::string::npos) << fds;
+    // The trace was written: the panel did talk to the board.
+    EXPECT_NE(Slurp(dir / "trace.txt").find("vtxOpen"), std::string::npos);
 }

@@ -99,7 +99,7 @@ public:
         const char *path = std::getenv("VTX_TRACE");
         if (!path || !*path)
             return;
-        l.traceFile = std::fopen(path, "a");
+        l.traceFile = std::fopen(path, "ae"); // not inherited by programs we start
         if (!l.traceFile)
             std::fprintf(stderr, "vtx: cannot open trace file \"%s\": %s\n", path,
                          std::strerror(errno));

@@ -121,6 +121,19 @@ void FitText(QWidget *widget, const QList<QWidget *> &others) {
     }
 }
 
+// The template lets the scale labels under the brightness sliders ("FF")
+// reach a dialog unit into the slider's rectangle; the slider gives that
+// row up, so nothing is drawn over anything else.
+void ClearLabelsBelow(QWidget *slider, const QList<QWidget *> &texts) {
+    QRect rect = slider->geometry();
+    for (QWidget *text : texts) {
+        const QRect label = text->geometry();
+        if (label.intersects(rect) && label.top() > rect.center().y())
+            rect.setBottom(label.top() - 1);
+    }
+    slider->setGeometry(rect);
+}
+
 } // namespace
 
 QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tmpl) {
@@ -154,6 +167,10 @@ QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tm
     }
     for (QWidget *text : texts)
         FitText(text, all);
+    for (QWidget *widget : all) {
+        if (qobject_cast<QSlider *>(widget))
+            ClearLabelsBelow(widget, texts);
+    }
     dialog->setWindowTitle(QString::fromUtf8(tmpl.title));
     dialog->setFixedSize(units.x(tmpl.width), units.y(tmpl.height));
     return byId;

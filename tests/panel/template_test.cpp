@@ -127,7 +127,11 @@ TEST_F(PanelTest, EveryTemplateControlExistsOnceInPlaceAndInTabOrder) {
             EXPECT_EQ(w->geometry().topLeft(), expected.topLeft());
             EXPECT_EQ(w->width(), expected.width());
         }
-        if (c.kind != res::Kind::List) {
+        if (c.kind == res::Kind::Slider) {
+            // A slider gives up a row a label below it reaches into.
+            EXPECT_LE(w->height(), expected.height());
+            EXPECT_GE(w->height(), expected.height() - units.baseY / 4);
+        } else if (c.kind != res::Kind::List) {
             EXPECT_EQ(w->height(), expected.height());
         }
 
@@ -269,4 +273,64 @@ TEST_F(PanelTest, EveryControlHasAnAccessibleName) {
     EXPECT_EQ(name(IDC_DATA), QStringLiteral("Data"));
     EXPECT_EQ(name(IDC_BRIGHT_A), QStringLiteral("Brightness Bank A"));
     EXPECT_EQ(name(IDC_LED_A_EN), QStringLiteral("LED_A_EN"));
+}
+
+// What a user sees, whatever the template says: no control covers another
+// (group boxes frame their neighbours by design), and every list holds its
+// choices in order, found by the label beside it.
+TEST_F(PanelTest, NoTwoControlsOverlap) {
+    StartPanel();
+    QList<QWidget *> shown;
+    for (QObject *child : dlg->children()) {
+        auto *w = qobject_cast<QWidget *>(child);
+        if (w && !w->isWindow() && w->isVisible() && !qobject_cast<QGroupBox *>(w))
+            shown.append(w);
+    }
+    ASSERT_GT(shown.size(), 80);
+    for (int i = 0; i < shown.size(); ++i) {
+        for (int j = i + 1; j < shown.size(); ++j) {
+            EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                << WidgetText(shown[i]).toStdString() << " ("
+                << shown[i]->property(kControlIdProperty).toInt() << ") and "
+                << WidgetText(shown[j]).toStdString() << " ("
+                << shown[j]->property(kControlIdProperty).toInt() << ")";
+        }
+    }
+}
+
+TEST_F(PanelTest, EachListBesideItsLabelHoldsItsChoicesInOrder) {
+    StartPanel();
+    const std::pair<const char *, QStringList> lists[] = {
+        {"Fmode", {"500 kHz", "1 MHz", "450 kHz", "950 kHz"}},
+        {"OVP", {"16 V", "24 V", "32 V", "40 V"}},
+        {"OCP", {"600 mA", "800 mA", "1.0 A", "1.2 A"}},
+        {"On", {"4 ms", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"}},
+        {"Off", {"0", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"}},
+        {"Start", {"0", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"}},
+        {"Stop", {"0", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"}},
+    };
+    for (const auto &[label, choices] : lists) {
+        SCOPED_TRACE(label);
+        QLabel *text = nullptr;
+        for (QLabel *candidate : dlg->findChildren<QLabel *>()) {
+            if (candidate->text() == QString::fromLatin1(label))
+                text = candidate;
+        }
+        ASSERT_NE(text, nullptr);
+        // The nearest list to the right of the label, on its line.
+        QComboBox *list = nullptr;
+        for (QComboBox *candidate : dlg->findChildren<QComboBox *>()) {
+            const QRect g = candidate->geometry();
+            if (g.left() < text->geometry().right() || g.top() > text->geometry().center().y() ||
+                g.bottom() < text->geometry().center().y())
+                continue;
+            if (!list || g.left() < list->geometry().left())
+                list = candidate;
+        }
+        ASSERT_NE(list, nullptr);
+        QStringList shown;
+        for (int i = 0; i < list->count(); ++i)
+            shown << list->itemText(i);
+        EXPECT_EQ(shown, choices);
+    }
 }

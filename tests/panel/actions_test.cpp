@@ -521,6 +521,66 @@ TEST_F(Actions, AnUnpoweredBoardAndAPulledAdapterAreShownAsErrors) {
     EXPECT_EQ(vtx::sim::chipRegister(0x04), 0x00);
 }
 
+// What a user sees, found the way a user finds it: by the texts on the
+// screen, not through the template or the control IDs.
+namespace {
+
+struct LabelledBit {
+    const char *label;
+    uint8_t reg;
+    uint8_t bit; // 0: a box that only shows a flag and writes nothing
+};
+const LabelledBit kLabelledBits[] = {
+    {"Sleep", 0x00, 0x80},
+    {"Linear A", 0x00, 0x10},
+    {"Linear B", 0x00, 0x08},
+    {"LED_A_EN", 0x00, 0x04},
+    {"LED_B_EN", 0x00, 0x02},
+    {"LED2_ON_A", 0x00, 0x01},
+    {"Feedback B Enable", 0x01, 0x10},
+    {"Feedback A Enable", 0x01, 0x08},
+    {"PWM active low", 0x01, 0x04},
+    {"PWM B", 0x01, 0x02},
+    {"PWM A", 0x01, 0x01},
+    {"Slow Start", 0x02, 0x04},
+    {"OCP", 0x09, 0},
+    {"OVP", 0x09, 0},
+    {"TSD", 0x09, 0},
+};
+
+} // namespace
+
+TEST_F(Actions, EachBoxFoundByItsLabelDrivesItsOwnBit) {
+    for (const LabelledBit &row : kLabelledBits) {
+        SCOPED_TRACE(row.label);
+        QCheckBox *box = nullptr;
+        for (QCheckBox *candidate : dlg->findChildren<QCheckBox *>()) {
+            if (candidate->text() == QString::fromLatin1(row.label)) {
+                ASSERT_EQ(box, nullptr) << "two boxes say " << row.label;
+                box = candidate;
+            }
+        }
+        ASSERT_NE(box, nullptr);
+        // Each click toggles the box; the byte written then carries the
+        // box's bit as the box now shows it, and sets no other bit.
+        for (int click = 0; click < 2; ++click) {
+            const uint8_t before = vtx::sim::chipRegister(row.reg);
+            ClearCalls();
+            ClickBox(box);
+            const uint8_t after = vtx::sim::chipRegister(row.reg);
+            if (row.bit == 0) {
+                EXPECT_TRUE(calls.empty());
+                continue;
+            }
+            ASSERT_EQ(Writes().size(), 1u);
+            if (box->isChecked())
+                EXPECT_EQ(after, before | row.bit);
+            else
+                EXPECT_EQ(after & (row.bit | ~before), 0);
+        }
+    }
+}
+
 namespace {
 
 // Closes the About box once it is up, noting what it showed.

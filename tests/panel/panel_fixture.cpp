@@ -59,7 +59,10 @@ std::vector<std::string> PanelTest::Writes() const {
 }
 
 void PanelTest::ClickBox(int id) {
-    QCheckBox *box = Box(id);
+    ClickBox(Box(id));
+}
+
+void PanelTest::ClickBox(QCheckBox *box) {
     // The box itself, not the middle of a wide control, which is empty space.
     QStyleOptionButton option;
     option.initFrom(box);

@@ -44,6 +44,7 @@ protected:
 
     // Real input on the shown window.
     void ClickBox(int id);
+    void ClickBox(QCheckBox *box);
     void ClickButton(int id);
     void ChooseItem(int listId, int index);
     void TypeInto(int editId, const QString &text);

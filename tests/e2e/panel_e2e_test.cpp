@@ -101,6 +101,18 @@ protected:
         ASSERT_TRUE(session->Expect({RegisterWrite(reg, value)}, key));
     }
 
+    // A list's edit field, left of its arrow.
+    QPoint ListEditPoint(int id) {
+        return QPoint(Layout().Rect(id).left() + 4 * s_scale, Layout().ListArrowPoint(id).y());
+    }
+
+    void TypeIntoList(int id, const std::string &text) {
+        ASSERT_TRUE(session->Click(ListEditPoint(id)));
+        ASSERT_TRUE(session->Key("ctrl+a"));
+        ASSERT_TRUE(session->Key("BackSpace"));
+        ASSERT_TRUE(session->Type(text));
+    }
+
     void TypeInto(int id, const std::string &text) {
         ASSERT_TRUE(session->Click(Layout().CenterPoint(id)));
         ASSERT_TRUE(session->Key("ctrl+a"));
@@ -236,4 +248,51 @@ TEST_F(PanelE2ETest, SwResetResetsTheChipReadsBackAndZeroesBrightness) {
     GrabSlider(IDC_BRIGHT_A, false);
     KeyWrites("End", 0x03, 0xFF);
     EndWithEscape();
+}
+
+// What a user does without meaning to write the chip: Alt+Space for the
+// window's menu with the focus on a button or a box, the wheel brushed over
+// a list and a slider, text typed into a list's field, Enter after typing.
+TEST_F(PanelE2ETest, AltSpaceTheWheelAndTypedListTextWriteNothing) {
+    // The application's main window: a normal window, transient for none.
+    const std::string properties =
+        session->WindowProperties({"_NET_WM_WINDOW_TYPE", "WM_TRANSIENT_FOR"});
+    EXPECT_NE(properties.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << properties;
+    EXPECT_EQ(properties.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << properties;
+    EXPECT_NE(properties.find("WM_TRANSIENT_FOR:  not found"), std::string::npos) << properties;
+
+    // Alt+Space with the focus on Exit (where it starts), on SW Reset and on
+    // Linear A: the menu opens, Escape closes it, and nothing is pressed.
+    const QPoint empty(2, 2); // left of the logo: no control there
+    const std::vector<QPoint> focusOn = {QPoint(), Layout().CenterPoint(IDC_SW_RESET),
+                                         Layout().CheckBoxPoint(IDC_LINEAR_A)};
+    for (const QPoint &point : focusOn) {
+        if (!point.isNull()) {
+            ASSERT_TRUE(session->PressAndSlideOff(point, empty));
+        }
+        ASSERT_TRUE(session->Key("alt+space"));
+        ASSERT_TRUE(session->PopupOpens());
+        ASSERT_TRUE(session->Key("Escape"));
+    }
+
+    // The wheel over a list and a slider that do not have the focus.
+    ASSERT_TRUE(session->Wheel(ListEditPoint(IDC_OCP), 1));
+    ASSERT_TRUE(session->Wheel(Layout().SliderEndPoint(IDC_CURRENT_B, true), -1));
+
+    // Typed text in a list is no choice: neither a prefix completed by Tab,
+    // nor a choice in another case.
+    TypeIntoList(IDC_FMODE, "1");
+    ASSERT_TRUE(session->Key("Tab"));
+    TypeIntoList(IDC_OVP, "16 v");
+    ASSERT_TRUE(session->Key("Tab"));
+
+    // With the focus, the wheel moves the slider: one notch, three steps.
+    GrabSlider(IDC_CURRENT_B, true);
+    ASSERT_TRUE(session->Wheel(Layout().SliderEndPoint(IDC_CURRENT_B, true), -1));
+    ASSERT_TRUE(session->Expect({RegisterWrite(0x06, 0x1C)}, "the wheel on the focused slider"));
+
+    // Enter after typing in a list ends the panel, writing nothing.
+    TypeIntoList(IDC_RAMP_ON, "2");
+    ASSERT_TRUE(session->KeyEndsWithExitCodeZero("Return"));
+    EXPECT_EQ(session->Trace().Unread(), std::vector<std::string>());
 }

@@ -222,6 +222,61 @@ AssertionResult PanelSession::ClickPopupItem(int index, int itemCount) {
     return AssertionSuccess();
 }
 
+AssertionResult PanelSession::Wheel(QPoint point, int notches) {
+    // X reports the wheel as buttons 4 (away from the user) and 5.
+    const std::vector<std::string> args = {"mousemove",
+                                           "--window",
+                                           m_window,
+                                           std::to_string(point.x()),
+                                           std::to_string(point.y()),
+                                           "click",
+                                           "--repeat",
+                                           std::to_string(std::abs(notches)),
+                                           notches > 0 ? "4" : "5"};
+    const CommandResult result = Xdo(args);
+    if (!result.Succeeded())
+        return AssertionFailure() << result.Describe(args);
+    return AssertionSuccess();
+}
+
+AssertionResult PanelSession::PressAndSlideOff(QPoint point, QPoint away) {
+    const std::vector<std::string> args = {"mousemove",
+                                           "--window",
+                                           m_window,
+                                           std::to_string(point.x()),
+                                           std::to_string(point.y()),
+                                           "mousedown",
+                                           "1",
+                                           "mousemove",
+                                           "--window",
+                                           m_window,
+                                           std::to_string(away.x()),
+                                           std::to_string(away.y()),
+                                           "mouseup",
+                                           "1"};
+    const CommandResult result = Xdo(args);
+    if (!result.Succeeded())
+        return AssertionFailure() << result.Describe(args);
+    return AssertionSuccess();
+}
+
+AssertionResult PanelSession::PopupOpens() {
+    const auto deadline = std::chrono::steady_clock::now() + kTraceTimeout;
+    while (!VisibleWindowsOtherThanMain()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return AssertionFailure() << "no menu or drop-down opened";
+        std::this_thread::sleep_for(kPoll);
+    }
+    return AssertionSuccess();
+}
+
+std::string PanelSession::WindowProperties(const std::vector<std::string> &names) const {
+    std::vector<std::string> argv = {"xprop", "-id", m_window};
+    argv.insert(argv.end(), names.begin(), names.end());
+    const CommandResult result = RunCommand(argv, m_display.ClientEnvironment(), Millis(10000));
+    return result.out + result.err;
+}
+
 AssertionResult PanelSession::Key(const std::string &keysym) {
     const std::vector<std::string> args = {"key", keysym};
     const CommandResult result = Xdo(args);
@@ -257,11 +312,15 @@ AssertionResult PanelSession::Expect(const std::vector<std::string> &expected,
 }
 
 AssertionResult PanelSession::EscapeEndsWithExitCodeZero() {
-    if (AssertionResult pressed = Key("Escape"); !pressed)
+    return KeyEndsWithExitCodeZero("Escape");
+}
+
+AssertionResult PanelSession::KeyEndsWithExitCodeZero(const std::string &keysym) {
+    if (AssertionResult pressed = Key(keysym); !pressed)
         return pressed;
     const std::optional<int> status = m_panel.Wait(kExitTimeout);
     if (!status)
-        return AssertionFailure() << "the panel still runs after Escape";
+        return AssertionFailure() << "the panel still runs after " << keysym;
     if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
         return AssertionFailure() << "the panel ended with " << DescribeStatus(*status)
                                   << "; its output:\n"

@@ -67,6 +67,17 @@ public:
     ::testing::AssertionResult ClickPopupItem(int index, int itemCount);
     ::testing::AssertionResult Key(const std::string &keysym);
     ::testing::AssertionResult Type(const std::string &text);
+    // Turns the wheel `notches` notches (away from the user when positive)
+    // with the pointer at `point`.
+    ::testing::AssertionResult Wheel(QPoint point, int notches);
+    // Presses the button at `point` and releases it at `away`: the control
+    // under `point` takes the focus without being clicked.
+    ::testing::AssertionResult PressAndSlideOff(QPoint point, QPoint away);
+    // Waits for a window of the panel's other than its main one (a menu, a
+    // drop-down) to open.
+    ::testing::AssertionResult PopupOpens();
+    // The main window's X properties `names` as xprop prints them.
+    std::string WindowProperties(const std::vector<std::string> &names) const;
 
     // Waits for the next trace lines and checks they are `expected`; `after`
     // names the action for the failure message.
@@ -77,6 +88,8 @@ public:
     // Presses Escape and waits for the process to end; fails unless it ends
     // with exit code 0.
     ::testing::AssertionResult EscapeEndsWithExitCodeZero();
+    // The same for any key.
+    ::testing::AssertionResult KeyEndsWithExitCodeZero(const std::string &keysym);
 
     // What the panel wrote to standard output and error so far.
     std::string Output() const;

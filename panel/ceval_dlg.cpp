@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -110,7 +111,14 @@ void CEvalDlg::Create() {
 
 int CEvalDlg::DoModal() {
     Create();
-    return exec();
+    // The panel is the application's main window, not a dialog over some
+    // other: it runs in a loop of its own without window modality, which
+    // would mark it a modal dialog box for the window manager.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    loop.exec(QEventLoop::DialogExec);
+    return result();
 }
 
 void CEvalDlg::InitDialogBase() {

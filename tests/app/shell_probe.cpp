@@ -18,7 +18,7 @@ int main(int argc, char **argv) {
 
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [] {
-        if (QWidget *panel = QApplication::activeModalWidget()) {
+        if (QWidget *panel = QApplication::activeWindow()) {
             if (FILE *order = std::fopen("order.txt", "a")) {
                 std::fputs("panel closed\n", order);
                 std::fclose(order);

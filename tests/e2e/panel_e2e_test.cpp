@@ -256,10 +256,11 @@ TEST_F(PanelE2ETest, SwResetResetsTheChipReadsBackAndZeroesBrightness) {
 TEST_F(PanelE2ETest, AltSpaceTheWheelAndTypedListTextWriteNothing) {
     // The application's main window: a normal window, transient for none.
     const std::string properties =
-        session->WindowProperties({"_NET_WM_WINDOW_TYPE", "WM_TRANSIENT_FOR"});
+        session->WindowProperties({"_NET_WM_WINDOW_TYPE", "WM_TRANSIENT_FOR", "_NET_WM_STATE"});
     EXPECT_NE(properties.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << properties;
     EXPECT_EQ(properties.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << properties;
     EXPECT_NE(properties.find("WM_TRANSIENT_FOR:  not found"), std::string::npos) << properties;
+    EXPECT_EQ(properties.find("_NET_WM_STATE_MODAL"), std::string::npos) << properties;
 
     // Alt+Space with the focus on Exit (where it starts), on SW Reset and on
     // Linear A: the menu opens, Escape closes it, and nothing is pressed.

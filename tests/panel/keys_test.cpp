@@ -62,6 +62,18 @@ TEST_F(PanelTest, EscapeEndsThePanel) {
     QTest::keyClick(dlg.get(), Qt::Key_Escape);
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Rejected);
+
+    // Also from a list's edit field, where the list would keep it.
+    ResetProcessState();
+    StartPanel();
+    ClearCalls();
+    QLineEdit *edit = List(IDC_OVP)->lineEdit();
+    edit->setFocus();
+    QTest::keyClicks(edit, "1");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
+    EXPECT_TRUE(calls.empty());
 }
 
 // Alt+Space opens the panel's system menu wherever the focus is; the focused

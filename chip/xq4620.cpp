@@ -6,22 +6,23 @@ namespace chip {
 namespace {
 
 // Fixed orders, not sorted by value: Fmode lists 500 kHz before 1 MHz, and the
-// On ramp starts at 4 ms where the other ramps start at 0.
-const std::vector<const char *> kFmode = {"500 kHz", "1 MHz", "450 kHz", "950 kHz"};
-const std::vector<const char *> kOvp = {"16 V", "24 V", "32 V", "40 V"};
-const std::vector<const char *> kOcp = {"600 mA", "800 mA", "1.0 A", "1.2 A"};
-const std::vector<const char *> kRampOn = {"4 ms", "261 ms", "522 ms", "1 s",
-                                           "2 s",  "4 s",    "8 s",    "16 s"};
-const std::vector<const char *> kRamp = {"0",   "261 ms", "522 ms", "1 s",
-                                         "2 s", "4 s",    "8 s",    "16 s"};
+// On ramp starts at 4 ms where the other ramps start at 0. Plain arrays, set
+// before any code runs: the description may be asked for while other files'
+// static objects are still being built.
+constexpr const char *kFmode[] = {"500 kHz", "1 MHz", "450 kHz", "950 kHz"};
+constexpr const char *kOvp[] = {"16 V", "24 V", "32 V", "40 V"};
+constexpr const char *kOcp[] = {"600 mA", "800 mA", "1.0 A", "1.2 A"};
+constexpr const char *kRampOn[] = {"4 ms", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"};
+constexpr const char *kRamp[] = {"0", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"};
 
 Field bit(const char *name, uint8_t reg, uint8_t bitNo) {
     return {name, reg, bitNo, 1, 1, {}};
 }
 
+template <std::size_t N>
 Field coded(const char *name, uint8_t reg, uint8_t lsb, uint8_t width,
-            const std::vector<const char *> &choices) {
-    return {name, reg, lsb, width, static_cast<uint8_t>(choices.size() - 1), choices};
+            const char *const (&choices)[N]) {
+    return {name, reg, lsb, width, static_cast<uint8_t>(N - 1), {choices, choices + N}};
 }
 
 Field number(const char *name, uint8_t reg, uint8_t max) {

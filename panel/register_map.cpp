@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <iterator>
+#include <vector>
 
+#include "chip/xq4620.h"
 #include "res/resource.h"
 
 const char g_deviceAddress[] = "36";
@@ -48,19 +50,22 @@ void ResetSliderMemory() {
 
 namespace {
 
-// Fixed orders, not sorted by value: Fmode lists 500 kHz before 1 MHz, and the
-// On ramp starts at 4 ms where the other ramps start at 0.
-const char *const kFmode[] = {"500 kHz", "1 MHz", "450 kHz", "950 kHz"};
-const char *const kOvp[] = {"16 V", "24 V", "32 V", "40 V"};
-const char *const kOcp[] = {"600 mA", "800 mA", "1.0 A", "1.2 A"};
-const char *const kRampOn[] = {"4 ms", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"};
-const char *const kRamp[] = {"0", "261 ms", "522 ms", "1 s", "2 s", "4 s", "8 s", "16 s"};
+// A list's choices are those of the chip's field it sets, in the chip's
+// order (code 0 first).
+ListChoices ChoicesOf(int listId, const char *field) {
+    const std::vector<const char *> &choices = chip::findField(field)->choices;
+    return {listId, choices.data(), static_cast<int>(choices.size())};
+}
 
 } // namespace
 
 const ListChoices kListChoices[] = {
-    {IDC_FMODE, kFmode, 4},    {IDC_OVP, kOvp, 4},       {IDC_OCP, kOcp, 4},
-    {IDC_RAMP_ON, kRampOn, 8}, {IDC_RAMP_OFF, kRamp, 8}, {IDC_RAMP_START, kRamp, 8},
-    {IDC_RAMP_STOP, kRamp, 8},
+    ChoicesOf(IDC_FMODE, "fmode"),
+    ChoicesOf(IDC_OVP, "ovp"),
+    ChoicesOf(IDC_OCP, "ocp"),
+    ChoicesOf(IDC_RAMP_ON, "ramp-on"),
+    ChoicesOf(IDC_RAMP_OFF, "ramp-off"),
+    ChoicesOf(IDC_RAMP_START, "ramp-start"),
+    ChoicesOf(IDC_RAMP_STOP, "ramp-stop"),
 };
 const std::size_t kListCount = sizeof kListChoices / sizeof kListChoices[0];

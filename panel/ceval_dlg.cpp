@@ -95,6 +95,15 @@ void CEvalDlg::Create() {
     }
 
     m_systemMenu = new QMenu(this);
+    // Save and Load are the window's too, so that their keys work anywhere in it.
+    QAction *save = m_systemMenu->addAction(tr("&Save Registers..."));
+    save->setData(IDM_SAVEREGS);
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    QAction *load = m_systemMenu->addAction(tr("&Load Registers..."));
+    load->setData(IDM_LOADREGS);
+    load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    addAction(save);
+    addAction(load);
     QAction *close = m_systemMenu->addAction(tr("&Close"));
     close->setData(SC_CLOSE);
     connect(m_systemMenu, &QMenu::triggered, this,

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -69,6 +71,10 @@ public:
     void OnManualRead(EventArgs &args);
     void OnReadbackAll(EventArgs &args);
     void OnSysCommand(EventArgs &args);
+    // The context menu's Save Registers... and Load Registers...: a file
+    // dialog, then SaveRegisters or LoadRegisters.
+    void OnSaveRegisters();
+    void OnLoadRegisters();
     void OnPaint(EventArgs &args);
     void OnQueryDragIcon(EventArgs &args);
 
@@ -141,6 +147,19 @@ public:
     // text (where it has one) shows "--" and the status "Write Error".
     // True on failure.
     bool WriteRegister(uint8_t reg, int32_t value);
+
+    // The shadows of 0x00-0x08 as a register file at `path`; false with the
+    // system's reason in `error`.
+    bool SaveRegisters(const QString &path, QString *error);
+    // Checks the register file at `path` whole and, when every line is good
+    // and the controls can show it, brings shadows, controls and chip to it
+    // (one write a register, then a readback). Otherwise nothing is written,
+    // the status says "Invalid File", and `problems` holds "line N: reason"
+    // for each refusal.
+    bool LoadRegisters(const QString &path, QStringList *problems);
+    // Why the controls cannot show `value` in set-up register `reg`, or
+    // nothing when they can.
+    std::optional<QString> Unshowable(uint8_t reg, uint8_t value) const;
 
     // Every list, slider and box at its start-up position, as InitPanel
     // sets them; lists and sliders from code, boxes through the fields.

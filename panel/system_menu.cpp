@@ -10,6 +10,10 @@ void CEvalDlg::OnSysCommand(EventArgs &args) {
     if (command == IDM_ABOUTBOX) {
         CAboutDlg about(this);
         about.exec();
+    } else if (command == IDM_SAVEREGS) {
+        OnSaveRegisters();
+    } else if (command == IDM_LOADREGS) {
+        OnLoadRegisters();
     } else if (command == SC_CLOSE) {
         close();
     }

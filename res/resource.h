@@ -16,6 +16,8 @@
 // System-menu command of the About entry: low four bits clear, below the
 // window system's own commands.
 #define IDM_ABOUTBOX 0x0010
+#define IDM_SAVEREGS 0x0020
+#define IDM_LOADREGS 0x0030
 #define SC_CLOSE 0xF060
 
 // Controls of the panel.

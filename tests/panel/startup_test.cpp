@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QMenu>
 #include <QSlider>
 
@@ -101,11 +102,15 @@ TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {
 TEST_F(PanelTest, TheContextMenuEndsWithTheAboutEntry) {
     StartPanel();
     const QList<QAction *> actions = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 3);
-    EXPECT_EQ(actions[0]->text(), QStringLiteral("&Close"));
-    EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[2]->text(), QStringLiteral("&About XQ4620..."));
-    EXPECT_EQ(actions[2]->data().toInt(), IDM_ABOUTBOX);
+    ASSERT_EQ(actions.size(), 5);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("&Save Registers..."));
+    EXPECT_EQ(actions[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("&Load Registers..."));
+    EXPECT_EQ(actions[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("&Close"));
+    EXPECT_TRUE(actions[3]->isSeparator());
+    EXPECT_EQ(actions[4]->text(), QStringLiteral("&About XQ4620..."));
+    EXPECT_EQ(actions[4]->data().toInt(), IDM_ABOUTBOX);
 }
 
 // Without a working adapter the panel still opens, says so, and keeps

@@ -197,8 +197,16 @@ TEST_F(RegisterFiles, ARefusedFileWritesNothingAndNamesItsLines) {
 }
 
 TEST_F(RegisterFiles, AWriteTheChipRefusesIsShownAfterTheReadback) {
+    WriteFile("boxes.txt", "0x00 0xC4\n0x07 0x31\n");
     WriteFile("bench.txt", kSetUp);
     vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
+    // The readback works; it must not hide that the chip took nothing.
+    Press(Qt::Key_O, "boxes.txt");
+    EXPECT_EQ(Writes(), (Writes_{"0x00=0xC4", "0x07=0x31"}));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("C0")) << "what the chip holds";
+
+    ClearCalls();
     Press(Qt::Key_O, "bench.txt");
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
     EXPECT_EQ(Writes().size(), 9u + 4u) << "each slider's repaint tries its write again";

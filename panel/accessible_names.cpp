@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include "chip/xq4620.h"
 #include "panel/hex_text.h"
 #include "panel/register_map.h"
 #include "res/resource.h"
@@ -37,7 +38,12 @@ void NameControls(const QHash<int, QWidget *> &controls) {
     for (const NamedControl &named : kNames)
         controls.value(named.id)->setAccessibleName(QString::fromUtf8(named.name));
     for (std::size_t i = 0; i < kRegisterCount; ++i) {
-        controls.value(kRegisters[i].textId)
-            ->setAccessibleName(QStringLiteral("Register 0x") + HexByte(kRegisters[i].reg));
+        QWidget *text = controls.value(kRegisters[i].textId);
+        text->setAccessibleName(QStringLiteral("Register 0x") + HexByte(kRegisters[i].reg));
+        // The register's name as the chip's description gives it.
+        if (const chip::Register *info = chip::findRegister(kRegisters[i].reg)) {
+            text->setAccessibleDescription(QString::fromUtf8(info->name));
+            text->setToolTip(QString::fromUtf8(info->name));
+        }
     }
 }

@@ -270,6 +270,8 @@ TEST_F(PanelTest, EveryControlHasAnAccessibleName) {
     };
     EXPECT_EQ(name(IDC_REG03), QStringLiteral("Register 0x03"));
     EXPECT_EQ(name(IDC_REG12), QStringLiteral("Register 0x12"));
+    EXPECT_EQ(dlg->GetDlgItem(IDC_REG05)->toolTip(), QStringLiteral("Max Current, Bank A"));
+    EXPECT_EQ(dlg->GetDlgItem(IDC_REG0A)->toolTip(), QStringLiteral("Part Number, High"));
     EXPECT_EQ(name(IDC_DATA), QStringLiteral("Data"));
     EXPECT_EQ(name(IDC_BRIGHT_A), QStringLiteral("Brightness Bank A"));
     EXPECT_EQ(name(IDC_LED_A_EN), QStringLiteral("LED_A_EN"));

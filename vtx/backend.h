@@ -41,8 +41,9 @@ std::unique_ptr<Backend> makeSimBackend();
 // name or the place its state is kept is refused.
 std::unique_ptr<Backend> makeSharedSimBackend(const std::string &name);
 
-// Linux i2c-dev. With an empty `namedBus` only USB-attached adapters found
-// under `sysfsRoot` count; otherwise exactly the named bus (e.g. /dev/i2c-1).
+// Linux i2c-dev. With an empty `namedBus` only buses whose adapter is bound to
+// a known USB-to-I2C bridge driver under `sysfsRoot` count; otherwise exactly
+// the named bus (e.g. /dev/i2c-1).
 std::unique_ptr<Backend> makeI2cDevBackend(const std::string &namedBus,
                                            const std::string &sysfsRoot = "/sys");
 

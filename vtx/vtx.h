@@ -2,7 +2,8 @@
  * vtx: the USB-to-I2C adapter library.
  *
  * A small C API over interchangeable backends: the simulated evaluation board
- * ("sim"), a Linux I2C bus named by path, or the USB-attached I2C adapters the
+ * ("sim" private to the process, "sim:NAME" shared by every process that
+ * names it), a Linux I2C bus named by path, or the USB-to-I2C bridges the
  * kernel exposes as /dev/i2c-N. The backend is chosen once, from the
  * VTX_ADAPTER environment variable, when vtxFindControllers is first called.
  *

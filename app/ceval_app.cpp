@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ceval_app.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application: one pass through its instance initialisation is the whole
 // life of the process.
 #ifndef APP_CEVAL_APP_H

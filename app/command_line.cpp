@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/command_line.h"
 
 std::string CommandLineTail(int argc, char **argv) {

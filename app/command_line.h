@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line as the shell sees it.
 #ifndef APP_COMMAND_LINE_H
 #define APP_COMMAND_LINE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Action cost on the shown offscreen panel with the simulated board.
 //
 // Every action is driven by real input delivered to its control (a mouse

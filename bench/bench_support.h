@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain helpers shared by the benchmark programs: statistics, reading the
 // adapter library's trace, and the rows the run script turns into its table.
 #ifndef BENCH_BENCH_SUPPORT_H

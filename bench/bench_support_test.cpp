@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The helpers the figures rest on: a wrong count or median here would make
 // every figure in the table wrong without anything looking amiss.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command's figures: start-up of `xq4620 dump` against the bare floor
 // program, each timed from just before it is spawned to its exit, and the
 // library calls of dump, set and load counted from the trace of a real run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor for the command's start-up: a bare program that links the adapter
 // library and makes exactly the library calls of `xq4620 dump` (the set-up,
 // then one read of each of the thirteen registers), printing one line a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up probe for the bench builds of the panel and of the bare dialog.
 //
 // With XQ_BENCH_FIRST_PAINT set in the environment, the probe watches every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor for the panel's start-up: a bare dialog built from the panel's
 // template (the same widgets, the same artwork) with no device link and no
 // actions. Honours the start-up probe's XQ_BENCH_FIRST_PAINT.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/panel_harness.h"
 
 #include <QAbstractButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel shown offscreen on a fresh simulated board inside the benchmark
 // process, with every library call seen as it completes, and real input on
 // its controls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel as its own executable starts it (application object, instance
 // initialisation, one modal run of the panel window), plus the start-up
 // probe, which only acts under XQ_BENCH_FIRST_PAINT. The probe watches the

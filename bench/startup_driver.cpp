@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up against the floor: runs the bench build of the panel and the bare
 // dialog alternately, times each from just before it was spawned to its
 // first completed paint, takes each one's peak RSS from wait4, and counts

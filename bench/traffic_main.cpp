@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bus traffic per scenario on the shown offscreen panel with the simulated
 // board: the library calls each scenario makes, counted from the trace,
 // beside the fewest the panel's design allows. More is an excess (a defect);

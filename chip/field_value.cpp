@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "chip/field_value.h"
 
 #include <cctype>

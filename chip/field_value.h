@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A field's value as a person reads and types it: the choice text of a coded
 // field ("24 V"), a decimal number otherwise.
 #ifndef CHIP_FIELD_VALUE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "chip/hex_byte.h"
 
 #include <cstdio>

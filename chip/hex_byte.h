@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes as a person types and reads them: the panel's hex-byte rules.
 #ifndef CHIP_HEX_BYTE_H
 #define CHIP_HEX_BYTE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "chip/xq4620.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The XQ4620 as its data sheet describes it: every register the chip has at
 // 0x36, its access and reset value, and the named fields inside the bytes.
 // This is the one place the register names, the field positions and the

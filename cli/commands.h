@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The subcommands. Each checks its arguments before it touches the adapter,
 // so bad usage never reaches the chip, and returns the exit status.
 #ifndef CLI_COMMANDS_H

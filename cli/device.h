@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The evaluation board as the command sees it: the adapter opened and set up
 // with the panel's own calls, then single-register access on the chip. Every
 // failure is said once, on standard error, with the register and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fields by name: the list of them, reading some, and changing some while
 // every other bit of their registers stays as the chip holds it.
 #include <cstdio>

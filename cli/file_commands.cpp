@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Set-ups as register files: saving what the chip holds, loading a file onto
 // it and checking that the chip took it.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // xq4620: drives the XQ4620 evaluation board from the command line. The
 // command line is parsed here and nowhere else; a subcommand runs only when
 // the whole line made sense.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the command tells a person, and the exit status that goes with it:
 // data on standard output, every complaint on standard error.
 #ifndef CLI_MESSAGES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole registers: identification, the full dump, raw read and write, the
 // software reset and sleep.
 #include <cstdio>

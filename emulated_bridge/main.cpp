@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // xq4620-emulated-bridge: the simulated evaluation board, plugged into this
 // machine's kernel as a USB-to-I2C bridge. See docs/real-hardware.md.
 #include "emulated_bridge/tiny_usb_device.h"

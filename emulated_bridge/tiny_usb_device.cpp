@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "emulated_bridge/tiny_usb_device.h"
 
 #include <linux/i2c.h>

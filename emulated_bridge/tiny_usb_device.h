@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A USB-to-I2C bridge that speaks the i2c-tiny-usb protocol, so that the
 // kernel's own i2c-tiny-usb driver binds to it, with an adapter backend's
 // bus behind it: the simulated evaluation board in the emulated bridge.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "emulated_bridge/usbip_link.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device end of a USB/IP connection: control requests arrive from the
 // kernel's virtual host controller (vhci-hcd) as USBIP_CMD_SUBMIT records on
 // a stream socket and are answered with USBIP_RET_SUBMIT records. Only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plugging a device into the kernel through USB/IP's virtual host controller
 // (the vhci-hcd module): one end of a stream socket pair is handed to the
 // controller's `attach` file, the other end is where the device answers. No

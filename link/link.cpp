@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/link.h"
 
 int32_t g_hLink = 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device link: the one adapter the panel talks through, opened once and
 // held until the process ends, and single-register access on the chip.
 #ifndef LINK_LINK_H

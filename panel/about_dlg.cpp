@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/about_dlg.h"
 
 #include "panel/dialog_builder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The About box.
 #ifndef PANEL_ABOUT_DLG_H
 #define PANEL_ABOUT_DLG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/accessible_names.h"
 
 #include <QWidget>

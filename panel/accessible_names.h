@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names that screen readers and UI automation find the controls by.
 #ifndef PANEL_ACCESSIBLE_NAMES_H
 #define PANEL_ACCESSIBLE_NAMES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check boxes that each drive one bit of a register.
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"

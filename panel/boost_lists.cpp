@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Boost Control lists: OVP, OCP and Fmode compose register 0x02 together,
 // whichever of them changed.
 #include "panel/ceval_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/ceval_dlg.h"
 
 #include <QCheckBox>

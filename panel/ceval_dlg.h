@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel window: the whole user interface and the owner of the panel
 // state, the members bound to its controls.
 #ifndef PANEL_CEVAL_DLG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/dialog_builder.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds a dialog's widgets from its template, laid out in dialog units
 // converted to pixels from the dialog's font, and finds them by control ID.
 #ifndef PANEL_DIALOG_BUILDER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel's event table: which action each window event runs.
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/hex_text.h"
 
 #include <cstdlib>

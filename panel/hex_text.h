@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register values as text, and hexadecimal the user typed.
 #ifndef PANEL_HEX_TEXT_H
 #define PANEL_HEX_TEXT_H

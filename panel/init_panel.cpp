@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Panel start-up: the About entry, shadows, lists and sliders at their start
 // values, the adapter opened and the chip read back.
 #include <QAction>

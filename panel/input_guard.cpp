@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/input_guard.h"
 
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keys and wheel turns that the panel decides on before any control sees
 // them: Alt+Space opens the system menu wherever the focus is, Enter in a
 // list's edit field is the accept command, and the wheel moves a list or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/list_code.h"
 
 #include <QComboBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A list's selection as its field code.
 #ifndef PANEL_LIST_CODE_H
 #define PANEL_LIST_CODE_H

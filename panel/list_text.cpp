@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lists' edit fields. A list stands for its choices only: what the user
 // types there is text, never a choice. A list whose text is exactly one of
 // its choices has that choice selected; any other text leaves it with no

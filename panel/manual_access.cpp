@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Manual Control: read or write any register by typed hex address and data.
 #include "link/link.h"
 #include "panel/ceval_dlg.h"

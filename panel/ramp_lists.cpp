@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Ramp Times lists: each sets one 3-bit field of register 0x07 or 0x08.
 #include <QComboBox>
 

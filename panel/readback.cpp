@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Readback All: every register the panel knows, shown as hex, with the
 // Control and Interrupt Status registers decoded into their boxes.
 #include "link/link.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saving the panel's set-up as a register file and loading one back: the
 // context menu's "Save Registers..." and "Load Registers...".
 #include <QCheckBox>

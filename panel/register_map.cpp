@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/register_map.h"
 
 #include <cstdlib>

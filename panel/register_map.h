@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the panel knows of the XQ4620: registers, list choices and their field
 // codes, the shadow registers and the sliders' memory of what they last sent.
 #ifndef PANEL_REGISTER_MAP_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SLEEP: one click puts the chip to sleep.
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"

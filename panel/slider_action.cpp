@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A slider's action runs before each of its repaints. It writes the chip only
 // when the position differs from what that slider last sent, which is what
 // keeps hover, focus and uncovering repaints off the bus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four sliders: which register each drives, its range and start.
 #ifndef PANEL_SLIDER_ACTION_H
 #define PANEL_SLIDER_ACTION_H

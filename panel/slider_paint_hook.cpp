@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel/slider_paint_hook.h"
 
 #include <QEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Qt sliders say nothing before they paint; this filter stands in for the
 // slider's pre-paint notification by raising the panel's custom-draw event
 // just before each repaint, then letting the slider paint as usual.

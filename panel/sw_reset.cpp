@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SW Reset: the chip back to its reset values, and the panel with it.
 #include "link/link.h"
 #include "panel/ceval_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Window-level commands: the system menu (the panel's context menu, since X11
 // window managers don't let an application extend theirs), painting and the
 // drag icon.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The version line: both firmware bytes, each nibble in decimal.
 #ifndef PANEL_VERSION_LINE_H
 #define PANEL_VERSION_LINE_H

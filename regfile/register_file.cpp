@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "regfile/register_file.h"
 
 #include <algorithm>

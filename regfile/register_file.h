@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register files: one register a line, "0xRR 0xVV", "#" to the end of a line
 // is a comment. A file is checked whole before any of it is used, so a
 // caller either gets every register of a good file or the reason for every

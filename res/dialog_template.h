@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog templates as data: every control with its ID, kind, text, rectangle
 // in dialog units and style, in template order (which is the tab order).
 #ifndef RES_DIALOG_TEMPLATE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource identifiers: dialog templates, strings, icons, the logo bitmap,
 // the system-menu command of the About entry, and every control ID.
 #ifndef RES_RESOURCE_H

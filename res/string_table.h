@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The string table.
 #ifndef RES_STRING_TABLE_H
 #define RES_STRING_TABLE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Template of the About box, IDD_ABOUTBOX.
 #include "res/dialog_template.h"
 #include "res/resource.h"

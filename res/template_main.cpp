@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Template of the panel window, IDD_MAIN. Positions and sizes are dialog
 // units; the order is the template order and so the keyboard tab order.
 #include "res/dialog_template.h"

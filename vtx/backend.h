@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interface every adapter backend implements. The front end (vtx.cpp)
 // checks handles and arguments, traces, and dispatches to the one backend
 // chosen at the first vtxFindControllers call; a backend never sees a handle,

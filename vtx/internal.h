@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared between the front end and the simulated board; not for callers.
 #ifndef VTX_INTERNAL_H
 #define VTX_INTERNAL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "vtx/shared_board.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state file of a simulated board shared between processes
 // (VTX_ADAPTER=sim:NAME). It lives in a directory only this user can enter,
 // and every access happens under an exclusive lock on the file, so that each

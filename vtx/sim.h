@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated evaluation board: one adapter (serial "SIM-0001") wired to an
 // XQ4620 at 0x36. A user gets it with VTX_ADAPTER=sim; these functions let
 // tests look at and disturb the board from outside, the way a person with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated evaluation board: one adapter that powers and talks to one
 // XQ4620. It is what a user runs the panel on without hardware, so it accepts
 // exactly the set-up the panel performs and answers like the chip does. The

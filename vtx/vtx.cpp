@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The adapter library's front end: it owns the handles, checks every argument
 // before a backend sees it, writes the trace and dispatches to the one backend
 // chosen from VTX_ADAPTER. Backends only ever see their own adapter indices.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * vtx: the USB-to-I2C adapter library.
  *

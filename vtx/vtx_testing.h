@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test hooks of the adapter library's front end. Board-level controls (unplug,
 // fault flags, chip registers, power) are in vtx/sim.h.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel's shell with a hand that closes the panel once it is up: appends
 // "panel closed" to order.txt first, so a test can tell what ran after it.
 // PROBE_VIEWER replaces the command that shows the debug log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shell as a process: the "/d" switch, its log, and the viewer.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip's description against the data sheet's facts, and the texts a
 // person types and reads for bytes and field values.
 #include <gtest/gtest.h>

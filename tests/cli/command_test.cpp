@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // xq4620 as a script runs it: arguments in; standard output, standard error,
 // exit status and the bus trace out. Every run is a fresh process on a fresh
 // simulated board (VTX_ADAPTER=sim).

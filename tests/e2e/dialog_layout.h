@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a template's controls sit in a shown window, worked out the way the
 // panel lays them out: dialog units over the font's bases. The bases are
 // recovered from the window's size, so nothing here assumes a font.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built panel on a real X server and the simulated board, driven by
 // pointer clicks and key strokes at the places its template gives the
 // controls; every check is on the bus trace. A click that lands on the wrong

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel_session.h"
 
 #include "tests/support/sim_session.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built panel as a process of its own on a virtual display, on the
 // simulated board, driven only by real X input (xdotool: pointer moves,
 // button clicks, key strokes) and watched through its bus trace.

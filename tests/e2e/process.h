@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Child processes for the end-to-end tests: the X server, the panel and the
 // X tools that drive it, each with an environment of its own and a deadline.
 #ifndef TESTS_E2E_PROCESS_H

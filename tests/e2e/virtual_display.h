@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private X server (Xvfb) for the end-to-end tests, on a display number it
 // picks itself, so that tests never meet a desktop or each other.
 #ifndef TESTS_E2E_VIRTUAL_DISPLAY_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The i2c-tiny-usb requests as the kernel's driver makes them, against the
 // simulated board, and the bridge's small parsers.
 #include "emulated_bridge/tiny_usb_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // USB/IP records as vhci-hcd sends them, answered over a socket pair.
 #include "emulated_bridge/usbip_link.h"
 

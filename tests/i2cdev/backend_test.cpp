@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The i2c-dev backend up to the point where a real device node is needed
 // (register access on a real kernel is covered by the kernel test group).
 #include "fake_sysfs.h"

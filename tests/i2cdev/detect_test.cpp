@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bus detection on fake sysfs trees: only USB-to-I2C bridges may be picked
 // without the user naming a bus.
 #include "fake_sysfs.h"

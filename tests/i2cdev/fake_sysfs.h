@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A throw-away sysfs tree laid out as the kernel lays out I2C buses: the
 // class entry is a symlink into /sys/devices, and its `device` link points
 // at the adapter, which sits below its parent (PCI function, USB interface).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bridge_process.h"
 
 #include <cerrno>

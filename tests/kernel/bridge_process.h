@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulated bridge program (XQ_BRIDGE_PROGRAM) run as a child process:
 // started with a serial and release, it prints its /dev/i2c-N once the
 // kernel's i2c-tiny-usb driver has bound; stopped, it unplugs itself and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by ci-setup.sh and run-kernel-test.sh: where the kernel image and
 # the modules are kept, outside the source tree. XQ_KERNEL_CACHE wins.
 

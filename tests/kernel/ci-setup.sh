@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # Host preparation for the kernel test group (tests/kernel): installs qemu,
 # a static busybox and cpio, and unpacks Debian's own amd64 kernel image and
 # the modules the guest loads (i2c-dev and i2c-stub; USB core, USB/IP's

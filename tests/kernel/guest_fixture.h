@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every case of the guest's test program starts from. See init.sh for
 // the environment the guest provides.
 #ifndef TESTS_KERNEL_GUEST_FIXTURE_H

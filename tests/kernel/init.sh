@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: MIT
 # /init of the kernel test guest. Loads the modules (i2c-dev, i2c-stub, and
 # USB core, vhci-hcd and i2c-tiny-usb for the emulated bridge the test
 # program plugs in), finds the stub bus by its name (bus numbers are not

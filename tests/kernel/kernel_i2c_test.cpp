@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs inside a qemu guest on Debian's own kernel, as the only program of a
 // busybox initramfs (see init.sh): the i2c-dev backend and the device link
 // against the kernel's i2c-stub module, which emulates a chip at 0x36 on a bus

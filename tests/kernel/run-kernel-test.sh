@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # ctest driver of the kernel test group: packs the static test program, the
 # static emulated bridge, a static busybox, init.sh and the modules into an
 # initramfs, boots Debian's kernel on it under qemu and reads the guest's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulated bridge on the kernel's own USB stack: plugged in through
 // vhci-hcd, bound by the kernel's i2c-tiny-usb driver, with i2c-stub's bus
 // beside it. Nothing but the kernel stands between the library and the

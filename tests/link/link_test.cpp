@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device link over the simulated board, with faults forced into the
 // adapter library.
 #include <algorithm>

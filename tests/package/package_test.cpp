@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What `cmake --install` and the Debian package put on a machine, that the
 // packaged panel starts and ends on a real X display, and that the package
 // meets the distribution's standards: lintian, AppStream and the desktop file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What each control writes, driven by real input on the shown panel.
 #include <QAction>
 #include <QApplication>

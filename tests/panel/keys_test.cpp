@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ending the panel from the keyboard, and Enter on the push buttons.
 #include <QApplication>
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A shown panel on a fresh simulated board, with every library call recorded.
 #ifndef TESTS_PANEL_PANEL_FIXTURE_H
 #define TESTS_PANEL_PANEL_FIXTURE_H

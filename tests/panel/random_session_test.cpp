@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A long seeded session of random input, with failures injected through the
 // simulated board. A reference model, written from what each input means to
 // the chip rather than from the panel's code, says after every step which

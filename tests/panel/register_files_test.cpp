@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save Registers and Load Registers, driven through the keys and the file
 // dialog on the shown window, checked on the bus trace, the shadows, the
 // controls and the chip.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Panel start-up on the simulated board, the readback, and a missing adapter.
 #include <QAction>
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel window as built from its template, before any device access.
 #include <QAccessible>
 #include <QCheckBox>

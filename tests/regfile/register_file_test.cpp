@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register files: what a file may say, each refusal with its line, and a set-up
 // carried from one chip through a file to another.
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the simulated board and the process look like from a test: the exact
 // start-up conversation the panel holds with a fresh board, and a way back
 // to a fresh process.

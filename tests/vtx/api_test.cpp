@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The front end: handle and argument checks, the trace, the backend choice.
 #include <algorithm>
 #include <array>

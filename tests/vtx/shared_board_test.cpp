@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One simulated board shared by several processes (VTX_ADAPTER=sim:NAME): the
 // processes see each other's writes, each call is whole across processes,
 // and the board's state is kept where no other user can reach or plant it.

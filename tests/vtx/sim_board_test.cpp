@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated board: the chip's register model, power, unplugging, and the
 // hooks tests use to disturb it.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh library on the simulated board for every test, trace kept in memory.
 #ifndef TESTS_VTX_SIM_FIXTURE_H
 #define TESTS_VTX_SIM_FIXTURE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "vtx/i2cdev/detect.h"
 
 #include "vtx/vtx.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which I2C buses may be used without the user naming one, worked out from
 // sysfs alone: nothing here opens a device, so tests run it on fake trees.
 #ifndef VTX_I2CDEV_DETECT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "vtx/i2cdev/i2cdev_backend.h"
 
 #include "vtx/vtx.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux i2c-dev backend: SMBus byte-data register access on a bus the
 // kernel exposes as /dev/i2c-N. Exposed beyond the factory so that tests can
 // point it at a fake sysfs tree and a fake /dev directory.

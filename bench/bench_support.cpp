@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <unistd.h>
+
+extern char **environ;
 
 namespace bench {
 
@@ -129,6 +132,21 @@ std::string Fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
+}
+
+std::vector<std::string> ChildEnvironment(const std::vector<std::string> &dropped,
+                                          const std::vector<std::string> &settings) {
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry = *e;
+        bool drop = false;
+        for (const std::string &prefix : dropped)
+            drop = drop || entry.rfind(prefix, 0) == 0;
+        if (!drop)
+            env.push_back(entry);
+    }
+    env.insert(env.end(), settings.begin(), settings.end());
+    return env;
 }
 
 } // namespace bench

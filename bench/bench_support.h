@@ -49,6 +49,11 @@ std::string Row(const std::string &section, const std::string &figure, const std
 // more is an excess, fewer means a change never reached the chip.
 Verdict CountVerdict(int measured, int minimum);
 
+// The environment of a child process: this process's own, less every entry
+// that starts with one of `dropped` (such as "VTX_TRACE="), plus `settings`.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string> &dropped,
+                                          const std::vector<std::string> &settings);
+
 // "%.*f" without the locale's say.
 std::string Fixed(double value, int decimals);
 

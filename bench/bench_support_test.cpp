@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The helpers the figures rest on: a wrong count or median here would make
 // every figure in the table wrong without anything looking amiss.
+#include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include "bench/bench_support.h"
@@ -79,3 +81,20 @@ TEST(BenchRowTest, CountsAgainstTheMinimumAndRowsAreTabSeparated) {
 }
 
 } // namespace
+
+TEST(ChildEnvironment, DropsEveryEntryWithAGivenPrefixAndAddsTheSettings) {
+    ::setenv("XQ_BENCH_PROBE", "1", 1);
+    ::setenv("VTX_TRACE", "/tmp/trace", 1);
+    const std::vector<std::string> env =
+        bench::ChildEnvironment({"VTX_TRACE=", "XQ_BENCH_"}, {"VTX_ADAPTER=sim"});
+    auto has = [&](const std::string &prefix) {
+        return std::any_of(env.begin(), env.end(),
+                           [&](const std::string &e) { return e.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_FALSE(has("VTX_TRACE="));
+    EXPECT_FALSE(has("XQ_BENCH_PROBE="));
+    EXPECT_TRUE(has("PATH="));
+    EXPECT_EQ(env.back(), "VTX_ADAPTER=sim");
+    ::unsetenv("XQ_BENCH_PROBE");
+    ::unsetenv("VTX_TRACE");
+}

@@ -21,35 +21,20 @@
 
 #include "bench/bench_support.h"
 
-extern char **environ;
 
 namespace {
 
 constexpr double kRatioTarget = 1.5;
-
-// Our environment less what would change the measurement, plus `settings`.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string> &settings) {
-    static const char *const kDropped[] = {"VTX_ADAPTER=", "VTX_TRACE="};
-    std::vector<std::string> env;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        bool drop = false;
-        for (const char *prefix : kDropped)
-            drop = drop || entry.rfind(prefix, 0) == 0;
-        if (!drop)
-            env.push_back(entry);
-    }
-    env.push_back("VTX_ADAPTER=sim");
-    env.insert(env.end(), settings.begin(), settings.end());
-    return env;
-}
 
 // Milliseconds from spawn to reaped exit; negative when the run failed.
 double RunOnce(const std::vector<std::string> &args, const std::vector<std::string> &settings) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> env = ChildEnvironment(settings);
+    std::vector<std::string> withBoard = {"VTX_ADAPTER=sim"};
+    withBoard.insert(withBoard.end(), settings.begin(), settings.end());
+    std::vector<std::string> env =
+        bench::ChildEnvironment({"VTX_ADAPTER=", "VTX_TRACE="}, withBoard);
     std::vector<char *> envp, argv;
     for (std::string &e : env)
         envp.push_back(e.data());

@@ -28,7 +28,6 @@
 
 #include "bench/bench_support.h"
 
-extern char **environ;
 
 namespace {
 
@@ -47,23 +46,9 @@ struct RunResult {
     int64_t traceBytesDone = -1;
 };
 
-// The environment of a child: ours, less anything that would change what is
-// measured, plus the given settings.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string> &settings) {
-    static const char *const kDropped[] = {
-        "QT_QPA_PLATFORM=", "VTX_ADAPTER=", "VTX_TRACE=", "XDG_RUNTIME_DIR=", "XQ_BENCH_"};
-    std::vector<std::string> env;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        bool drop = false;
-        for (const char *prefix : kDropped)
-            drop = drop || entry.rfind(prefix, 0) == 0;
-        if (!drop)
-            env.push_back(entry);
-    }
-    env.insert(env.end(), settings.begin(), settings.end());
-    return env;
-}
+// What a child must not inherit: anything that would change what is measured.
+const std::vector<std::string> kDroppedEnvironment = {
+    "QT_QPA_PLATFORM=", "VTX_ADAPTER=", "VTX_TRACE=", "XDG_RUNTIME_DIR=", "XQ_BENCH_"};
 
 bool Field(const std::string &line, const char *name, int64_t *value) {
     const std::string key = std::string(" ") + name + "=";
@@ -88,7 +73,7 @@ RunResult RunOnce(const std::string &program, const std::vector<std::string> &se
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-    const std::vector<std::string> env = ChildEnvironment(settings);
+    const std::vector<std::string> env = bench::ChildEnvironment(kDroppedEnvironment, settings);
     std::vector<char *> envp;
     for (const std::string &e : env)
         envp.push_back(const_cast<char *>(e.c_str()));

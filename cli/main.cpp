@@ -3,7 +3,9 @@
 // command line is parsed here and nowhere else; a subcommand runs only when
 // the whole line made sense.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "cli/commands.h"
 #include "cli/messages.h"
@@ -15,6 +17,28 @@ const char kDescription[] =
     "Registers and values are hex bytes (C4, 0xC4); fields are named as `xq4620 fields` "
     "lists them.\n"
     "Exit status: 0 done, 1 the adapter, the chip or a file failed, 2 invalid usage or input.";
+
+// The first word of the command line that is neither an option nor the value
+// of --adapter: where the command was meant to be.
+const char *firstWord(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--adapter") {
+            ++i;
+            continue;
+        }
+        if (arg.empty() || arg[0] != '-')
+            return argv[i];
+    }
+    return nullptr;
+}
+
+std::string commandNames(const CLI::App &app) {
+    std::string names;
+    for (const CLI::App *sub : app.get_subcommands({}))
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+    return names;
+}
 
 } // namespace
 
@@ -78,8 +102,16 @@ int main(int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        const int status = app.exit(e);
-        return status == 0 ? cli::kSuccess : cli::kUsageError;
+        if (e.get_exit_code() == 0) // --help, --version
+            return app.exit(e) == 0 ? cli::kSuccess : cli::kUsageError;
+        std::string reason = e.what();
+        if (app.get_subcommands().empty())
+            if (const char *word = firstWord(argc, argv))
+                reason = std::string("\"") + word + "\" is not a command; the commands are " +
+                         commandNames(app);
+        cli::complain(cli::kUsageError, reason);
+        std::fprintf(stderr, "Run 'xq4620 --help' for more information.\n");
+        return cli::kUsageError;
     }
 
     if (app.count("--adapter") > 0)

@@ -289,7 +289,13 @@ TEST_F(CommandTest, HelpEverywhereVersionAndUsageErrors) {
         EXPECT_FALSE(r.err.empty());
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(r.trace.empty());
+        EXPECT_EQ(r.err.rfind("xq4620: ", 0), 0u) << r.err;
     }
+    // A mistyped command is named, with the ones there are.
+    r = run({"--adapter", "sim", "frobnicate"});
+    EXPECT_NE(r.err.find("\"frobnicate\" is not a command; the commands are info, dump,"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(CommandTest, FieldsListsEveryFieldWithoutAnAdapter) {

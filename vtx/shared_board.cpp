@@ -133,10 +133,14 @@ void SharedBoardFile::unlock() {
     ::flock(fd_, LOCK_UN);
 }
 
-bool SharedBoardFile::load(uint8_t *state, size_t size) {
+namespace {
+
+// All of `size` bytes from offset 0, however many calls `io` (pread or
+// pwrite) needs for them.
+template <typename Io, typename Byte> bool wholeState(Io io, int fd, Byte *state, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd_, state + done, size - done, static_cast<off_t>(done));
+        const ssize_t n = io(fd, state + done, size - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -146,17 +150,14 @@ bool SharedBoardFile::load(uint8_t *state, size_t size) {
     return true;
 }
 
+} // namespace
+
+bool SharedBoardFile::load(uint8_t *state, size_t size) {
+    return wholeState(::pread, fd_, state, size);
+}
+
 bool SharedBoardFile::store(const uint8_t *state, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd_, state + done, size - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return wholeState(::pwrite, fd_, state, size);
 }
 
 } // namespace vtx::detail

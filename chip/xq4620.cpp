@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "chip/xq4620.h"
 
+#include "chip/hex_byte.h"
+
 #include <algorithm>
 
 namespace chip {
@@ -147,6 +149,13 @@ uint8_t namedBits(uint8_t address) {
     for (const Field *f : fieldsOf(address))
         bits |= f->mask();
     return bits;
+}
+
+std::string registerLabel(uint8_t address) {
+    std::string label = "register " + hexByte(address);
+    if (const Register *info = findRegister(address))
+        label += std::string(" (") + info->name + ")";
+    return label;
 }
 
 } // namespace chip

@@ -65,6 +65,10 @@ std::vector<uint8_t> setupRegisters();
 // The registers a person can read back, in address order (all but write-only).
 std::vector<uint8_t> readableRegisters();
 
+// "register 0x03 (Brightness, Bank A)"; "register 0x42" for one the chip
+// lacks. How every message names a register.
+std::string registerLabel(uint8_t address);
+
 // Bits of a register that a field names.
 uint8_t namedBits(uint8_t address);
 

@@ -24,10 +24,6 @@ std::string adapterSetting() {
     return std::string("VTX_ADAPTER=") + name;
 }
 
-std::string nibbles(uint8_t byte) {
-    return std::to_string(byte >> 4) + "." + std::to_string(byte & 0x0F);
-}
-
 } // namespace
 
 bool Device::open() {
@@ -75,7 +71,7 @@ bool Device::open() {
 std::optional<uint8_t> Device::read(uint8_t reg) {
     const int32_t r = vtxI2C_RegisterRead(handle_, chip::kDeviceAddress, reg);
     if (r < 0) {
-        complain(kDeviceFailure, registerLabel(reg) + ": read failed: " + reasonOf(r));
+        complain(kDeviceFailure, chip::registerLabel(reg) + ": read failed: " + reasonOf(r));
         return std::nullopt;
     }
     return static_cast<uint8_t>(r & 0xFF);
@@ -84,14 +80,10 @@ std::optional<uint8_t> Device::read(uint8_t reg) {
 bool Device::write(uint8_t reg, uint8_t value) {
     const int32_t r = vtxI2C_RegisterWrite(handle_, chip::kDeviceAddress, reg, value);
     if (r != 0) {
-        complain(kDeviceFailure, registerLabel(reg) + ": write failed: " + reasonOf(r));
+        complain(kDeviceFailure, chip::registerLabel(reg) + ": write failed: " + reasonOf(r));
         return false;
     }
     return true;
-}
-
-std::string versionLine(uint8_t firmware, uint8_t firmware2) {
-    return "Version: USB RFW:" + nibbles(firmware) + "; FFW:" + nibbles(firmware2);
 }
 
 } // namespace cli

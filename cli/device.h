@@ -32,10 +32,6 @@ private:
     uint8_t firmware2_ = 0;
 };
 
-// "Version: USB RFW:2.5; FFW:1.3" for the bytes 0x25 and 0x13, as the panel
-// shows it.
-std::string versionLine(uint8_t firmware, uint8_t firmware2);
-
 } // namespace cli
 
 #endif

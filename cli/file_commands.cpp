@@ -59,7 +59,7 @@ int runLoad(const std::string &path) {
         if (!value) {
             status = kDeviceFailure;
         } else if (*value != e.value) {
-            status = complain(kDeviceFailure, registerLabel(e.reg) + ": wrote " +
+            status = complain(kDeviceFailure, chip::registerLabel(e.reg) + ": wrote " +
                                                   chip::hexByte(e.value) + ", reads " +
                                                   chip::hexByte(*value));
         }

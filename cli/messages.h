@@ -4,7 +4,6 @@
 #ifndef CLI_MESSAGES_H
 #define CLI_MESSAGES_H
 
-#include <cstdint>
 #include <string>
 
 namespace cli {
@@ -17,9 +16,6 @@ enum ExitStatus {
 
 // "xq4620: " and the message on standard error; returns `status`.
 int complain(int status, const std::string &message);
-
-// "register 0x03 (Brightness, Bank A)"; "register 0x42" for one the chip lacks.
-std::string registerLabel(uint8_t reg);
 
 // "program version", as register files name their writer.
 std::string programAndVersion();

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/device.h"
 #include "cli/messages.h"
+#include "link/version_line.h"
 
 namespace cli {
 namespace {
@@ -62,7 +63,7 @@ int runInfo(bool json) {
     const auto revision = device.read(kRevision);
     if (!high || !low || !revision)
         return kDeviceFailure;
-    const std::string version = versionLine(device.firmware(), device.firmware2());
+    const std::string version = LinkVersionLine(device.firmware(), device.firmware2());
     char part[7], rev[5];
     std::snprintf(part, sizeof part, "0x%02X%02X", *high, *low);
     std::snprintf(rev, sizeof rev, "0x%02X", *revision);

@@ -7,6 +7,7 @@
 #include <QSlider>
 
 #include "link/link.h"
+#include "link/version_line.h"
 #include "panel/ceval_dlg.h"
 #include "panel/register_map.h"
 #include "panel/slider_action.h"
@@ -25,15 +26,10 @@ void StartSlider(QSlider *slider, int id) {
     slider->setValue(row->startPosition);
 }
 
-QString Nibbles(uint8_t byte) {
-    return QStringLiteral("%1.%2").arg(byte >> 4).arg(byte & 0x0F);
-}
-
 } // namespace
 
 QString VersionLine(uint8_t firmware, uint8_t firmware2) {
-    return QStringLiteral("Version: USB RFW:") + Nibbles(firmware) + QStringLiteral("; FFW:") +
-           Nibbles(firmware2);
+    return QString::fromStdString(LinkVersionLine(firmware, firmware2));
 }
 
 void CEvalDlg::SetStartPositions() {

@@ -9,7 +9,6 @@
 #include <QSlider>
 #include <optional>
 
-#include "chip/hex_byte.h"
 #include "chip/xq4620.h"
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"
@@ -54,9 +53,7 @@ const FieldControl kFieldControls[] = {
 const QString kFileFilter = QStringLiteral("Register files (*.txt);;All files (*)");
 
 QString RegisterLabel(uint8_t reg) {
-    const chip::Register *info = chip::findRegister(reg);
-    return QString::fromStdString(chip::hexByte(reg)) + QStringLiteral(" (") +
-           QString::fromUtf8(info ? info->name : "") + QLatin1Char(')');
+    return QString::fromStdString(chip::registerLabel(reg));
 }
 
 // The largest value a control can show: a box 1, a list its last choice, a
@@ -96,7 +93,7 @@ std::optional<QString> CEvalDlg::Unshowable(uint8_t reg, uint8_t value) const {
         shown |= field->mask();
         const int max = ControlMaximum(GetDlgItem(fc.id));
         if (static_cast<int>(field->valueIn(value)) > max)
-            return QStringLiteral("register %1: %2 is %3, beyond what its control shows (0 to %4)")
+            return QStringLiteral("%1: %2 is %3, beyond what its control shows (0 to %4)")
                 .arg(RegisterLabel(reg), QString::fromUtf8(fc.field))
                 .arg(field->valueIn(value))
                 .arg(max);
@@ -109,7 +106,7 @@ std::optional<QString> CEvalDlg::Unshowable(uint8_t reg, uint8_t value) const {
     int bit = 7;
     while (!(stray & (1 << bit)))
         --bit;
-    return QStringLiteral("register %1: bit %2 is set, and no control shows it")
+    return QStringLiteral("%1: bit %2 is set, and no control shows it")
         .arg(RegisterLabel(reg))
         .arg(bit);
 }

@@ -68,10 +68,6 @@ std::string notAByte(const char *what, std::string_view word) {
     return std::string(what) + " " + quotedWord(word) + " is not a hex number";
 }
 
-std::string registerText(const chip::Register &r) {
-    return "register " + chip::hexByte(r.address) + " (" + r.name + ")";
-}
-
 } // namespace
 
 Contents parse(std::string_view text) {
@@ -106,11 +102,11 @@ Contents parse(std::string_view text) {
             continue;
         }
         if (info->access == chip::Access::ReadOnly) {
-            refuse(registerText(*info) + " is read-only");
+            refuse(chip::registerLabel(info->address) + " is read-only");
             continue;
         }
         if (info->access == chip::Access::WriteOnly) {
-            refuse(registerText(*info) + " is write-only and not part of a set-up");
+            refuse(chip::registerLabel(info->address) + " is write-only and not part of a set-up");
             continue;
         }
         if (!value) {
@@ -119,7 +115,8 @@ Contents parse(std::string_view text) {
         }
         const auto [it, fresh] = seenOn.emplace(*reg, lineNo);
         if (!fresh) {
-            refuse(registerText(*info) + " is already set on line " + std::to_string(it->second));
+            refuse(chip::registerLabel(info->address) + " is already set on line " +
+                   std::to_string(it->second));
             continue;
         }
         out.entries.push_back({*reg, *value, lineNo});

@@ -2,19 +2,22 @@
 #include "cli/device.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "chip/xq4620.h"
 #include "cli/messages.h"
+#include "vtx/reason.h"
 #include "vtx/vtx.h"
 
 namespace cli {
 namespace {
 
+// The library's own sentence for the call that just failed, which knows the
+// chip and the adapter's driver; the bare words for the code otherwise.
 std::string reasonOf(int32_t result) {
-    if (result < 0)
-        return std::strerror(-result);
-    return "unexpected result " + std::to_string(result);
+    char text[512];
+    if (result < 0 && vtxLastError(text, sizeof text) == result && text[0])
+        return text;
+    return vtx::reason(result);
 }
 
 std::string adapterSetting() {

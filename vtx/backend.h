@@ -32,6 +32,9 @@ public:
     virtual int32_t powerWriteControl(int32_t adapter, int32_t supplyOn, int32_t voltage) = 0;
     virtual int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) = 0;
     virtual int32_t registerRead(int32_t adapter, uint16_t device, uint8_t reg) = 0;
+    // The kernel driver behind `adapter`, by its sysfs name, for putting its
+    // error codes into words (vtx/reason.h); "" when unknown.
+    virtual std::string driver(int32_t) const { return {}; }
 };
 
 // The simulated evaluation board, the process's own.

@@ -4,6 +4,7 @@
 #define VTX_INTERNAL_H
 
 #include <mutex>
+#include <string>
 
 namespace vtx::detail {
 
@@ -11,6 +12,15 @@ namespace vtx::detail {
 // and the simulated board's test controls. Recursive so that a trace sink may
 // look at the board.
 std::recursive_mutex &libraryMutex();
+
+// A line the library tells on standard error about a problem (without
+// "vtx: "), noted even when it is not printed again, so that vtxLastError can
+// give the reason a call failed the way the terminal got it. Kept beside the
+// words for error codes (reason.cpp), so that a backend linked on its own
+// has it too; only called under the library's lock.
+void noteProblem(const std::string &line);
+// The last line noted; the front end clears it as each call starts.
+std::string &notedProblem();
 
 // Plugs the simulated board in, unpowered, chip at reset values.
 void resetSimBoard();

@@ -18,6 +18,7 @@
 // acknowledged.
 #include "vtx/backend.h"
 #include "vtx/internal.h"
+#include "vtx/reason.h"
 #include "vtx/shared_board.h"
 #include "vtx/sim.h"
 
@@ -231,6 +232,8 @@ public:
         });
     }
 
+    std::string driver(int32_t) const override { return kSimDriver; }
+
 private:
     // One call on the board, whole: a shared board is locked, loaded, used
     // and stored back before any other process may touch it.
@@ -274,8 +277,9 @@ std::unique_ptr<Backend> makeSharedSimBackend(const std::string &name) {
     std::string why;
     auto file = detail::SharedBoardFile::open(name, why);
     if (!file) {
-        std::fprintf(stderr, "vtx: simulated board \"%s\" not available: %s\n", name.c_str(),
-                     why.c_str());
+        const std::string line = "simulated board \"" + name + "\" not available: " + why;
+        std::fprintf(stderr, "vtx: %s\n", line.c_str());
+        detail::noteProblem(line);
         return nullptr;
     }
     return std::make_unique<SimBackend>(std::move(file));

@@ -6,6 +6,7 @@
 
 #include "vtx/backend.h"
 #include "vtx/internal.h"
+#include "vtx/reason.h"
 #include "vtx/vtx_testing.h"
 
 #include <algorithm>
@@ -50,6 +51,9 @@ struct Library {
     // Handle h (1, 2, ...) is adapters[h - 1], the backend's adapter index.
     std::vector<int32_t> adapters;
     std::array<std::optional<int32_t>, kCallCount> forced;
+    // Why the last call that failed, failed: its result and sentence.
+    int32_t lastResult = 0;
+    std::string lastText;
 };
 
 // Never destroyed, so a call made during static destruction still works.
@@ -70,12 +74,13 @@ std::unique_ptr<Backend> chooseBackend() {
         backend = makeI2cDevBackend("");
     else if (name[0] == '/')
         backend = makeI2cDevBackend(name);
-    else
-        std::fprintf(
-            stderr,
-            "vtx: VTX_ADAPTER=\"%s\" is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, "
-            "or leave it unset for USB adapters\n",
-            name.c_str());
+    else {
+        const std::string line = "VTX_ADAPTER=\"" + name +
+                                 "\" is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, "
+                                 "or leave it unset for USB adapters";
+        std::fprintf(stderr, "vtx: %s\n", line.c_str());
+        detail::noteProblem(line);
+    }
     if (!backend)
         backend = std::make_unique<NoAdapterBackend>();
     return backend;
@@ -94,6 +99,7 @@ class CallScope {
 public:
     CallScope() : lock_(detail::libraryMutex()) {
         Library &l = lib();
+        detail::notedProblem().clear();
         if (l.traceChosen)
             return;
         l.traceChosen = true;
@@ -172,6 +178,26 @@ bool adapterOf(int32_t handle, int32_t &adapter) {
     return true;
 }
 
+// Keeps why a call failed for vtxLastError: what the library told during the
+// call, or else the words for its result. `device` is the chip the call
+// addressed, -1 for none.
+void noteResult(int32_t r, int32_t handle, int device) {
+    if (r >= 0)
+        return;
+    Library &l = lib();
+    int32_t adapter = -1;
+    const bool opened = adapterOf(handle, adapter);
+    l.lastResult = r;
+    // A call on a handle that was never handed out fails because the find or
+    // the open did: their reason stays the one to give.
+    if (r == -EBADF && !opened && !l.lastText.empty())
+        return;
+    if (!detail::notedProblem().empty())
+        l.lastText = detail::notedProblem();
+    else
+        l.lastText = reason(r, device, opened && l.backend ? l.backend->driver(adapter) : "");
+}
+
 int32_t handleFor(int32_t adapter) {
     auto &adapters = lib().adapters;
     // Opening an adapter again gives back its handle: there is no close, and
@@ -229,6 +255,13 @@ int32_t vtxFindControllers(void) {
         vtx::dispatch(Call::FindControllers, [](vtx::Backend &b) { return b.findControllers(); });
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxFindControllers() = %d", r));
+    if (r == 0) {
+        vtx::Library &l = vtx::lib();
+        l.lastResult = -ENODEV;
+        const std::string &told = vtx::detail::notedProblem();
+        l.lastText = told.empty() ? "no adapter found" : told;
+    }
+    vtx::noteResult(r, 0, -1);
     return r;
 }
 
@@ -251,6 +284,7 @@ int32_t vtxGetSerialNumber(int32_t index, char *serial) {
     if (vtx::tracing())
         vtx::emit(
             vtx::format("vtxGetSerialNumber(%d, %s) = %d", index, vtx::quoted(serial).c_str(), r));
+    vtx::noteResult(r, 0, -1);
     return r;
 }
 
@@ -265,6 +299,7 @@ int32_t vtxOpen(const char *serial) {
         r = vtx::handleFor(r);
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxOpen(%s) = %d", vtx::quoted(serial).c_str(), r));
+    vtx::noteResult(r, 0, -1);
     return r;
 }
 
@@ -290,6 +325,7 @@ int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length)
         }
         vtx::emit(line);
     }
+    vtx::noteResult(r, handle, -1);
     return r;
 }
 
@@ -305,6 +341,7 @@ int32_t vtxI2C_Control(int32_t handle, int32_t speed, int32_t pullups, int32_t e
     if (vtx::tracing())
         vtx::emit(
             vtx::format("vtxI2C_Control(%d, %d, %d, %d) = %d", handle, speed, pullups, enable, r));
+    vtx::noteResult(r, handle, -1);
     return r;
 }
 
@@ -326,6 +363,7 @@ int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t
             line += vtx::format(", %d", value);
         vtx::emit(line + vtx::format(") = %d", r));
     }
+    vtx::noteResult(r, handle, -1);
     return r;
 }
 
@@ -341,6 +379,7 @@ int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage)
     if (vtx::tracing())
         vtx::emit(
             vtx::format("vtxPower_WriteControl(%d, %d, %d) = %d", handle, supplyOn, voltage, r));
+    vtx::noteResult(r, handle, -1);
     return r;
 }
 
@@ -358,6 +397,7 @@ int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxI2C_RegisterWrite(%d, 0x%02X, 0x%02X, 0x%02X) = %d", handle,
                               device, reg, value, r));
+    vtx::noteResult(r, handle, device);
     return r;
 }
 
@@ -374,5 +414,14 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
     if (vtx::tracing())
         vtx::emit(
             vtx::format("vtxI2C_RegisterRead(%d, 0x%02X, 0x%02X) = %d", handle, device, reg, r));
+    vtx::noteResult(r, handle, device);
     return r;
+}
+
+int32_t vtxLastError(char *text, int32_t size) {
+    vtx::CallScope scope;
+    const vtx::Library &l = vtx::lib();
+    if (text && size > 0)
+        std::snprintf(text, static_cast<size_t>(size), "%s", l.lastText.c_str());
+    return l.lastResult;
 }

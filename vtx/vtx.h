@@ -61,6 +61,15 @@ int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8
 /* Reads one register byte; returns the value (0..255) or a negative error. */
 int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg);
 
+/* Why the last call of this process that failed, failed: copies the sentence
+ * a person reads (what went wrong and what to do, as the library told it on
+ * standard error, or else the words for the error code) into `text`, cut to
+ * `size` - 1 characters and NUL-terminated. Returns that call's result, 0
+ * when no call has failed (`text` then ""). A vtxFindControllers that found
+ * nothing counts as -ENODEV; a call on a handle that was never handed out
+ * keeps the reason the find or open before it failed. Not traced. */
+int32_t vtxLastError(char *text, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

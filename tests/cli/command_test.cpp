@@ -238,12 +238,15 @@ TEST_F(CommandTest, DeviceFailuresGiveStatusOneAndNameTheRegister) {
     // The chip does not acknowledge a register it does not have.
     Outcome r = run({"write", "13", "00"});
     EXPECT_EQ(r.exit, 1);
-    EXPECT_EQ(r.err, "xq4620: register 0x13: write failed: No such device or address\n");
+    const std::string noChip =
+        "no chip answers at address 0x36: check the wiring, the address and that the board is "
+        "powered\n";
+    EXPECT_EQ(r.err, "xq4620: register 0x13: write failed: " + noChip);
     EXPECT_EQ(r.io, Lines{writeTrace(0x13, 0x00, -6)});
 
     r = run({"read", "0x10"});
     EXPECT_EQ(r.exit, 1);
-    EXPECT_EQ(r.err, "xq4620: register 0x10: read failed: No such device or address\n");
+    EXPECT_EQ(r.err, "xq4620: register 0x10: read failed: " + noChip);
     EXPECT_EQ(r.out, "");
 
     // --adapter wins over VTX_ADAPTER; a name that is no adapter finds none.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "vtx/i2cdev/i2cdev_backend.h"
 
+#include "vtx/internal.h"
+#include "vtx/reason.h"
 #include "vtx/vtx.h"
 
 #include <cerrno>
@@ -64,7 +66,8 @@ I2cDevBackend::~I2cDevBackend() {
 
 void I2cDevBackend::tell(Trouble kind, int err, const std::string &line) {
     // Unclassified failures are told once per reason rather than once in all.
-    const int detail = kind == Trouble::Other ? err : 0;
+    const int detail = kind == Trouble::Other || kind == Trouble::Access ? err : 0;
+    detail::noteProblem(line);
     if (!told_.insert({static_cast<int>(kind), detail}).second)
         return;
     diag_ << "vtx: " << line << std::endl;
@@ -82,7 +85,7 @@ int32_t I2cDevBackend::fromErrno(Trouble fallback, const std::string &path, int 
         tell(Trouble::NoNode, err, path + ": " + reason + ": " + kModuleHint);
         break;
     default:
-        tell(fallback, err, path + ": " + what + ": " + reason);
+        tell(fallback, err, path + ": " + what + ": " + vtx::reason(-err));
         break;
     }
     return -err;
@@ -246,10 +249,12 @@ int32_t I2cDevBackend::openPath(const std::string &path, const BusInfo *scanned)
     b.path = path;
     b.fd = fd;
     b.usbDevice = scanned ? scanned->usbDevice : std::string();
+    b.driver = scanned ? scanned->driver : std::string();
     if (!namedBus_.empty()) {
         // A named bus may still be a USB adapter; its version is then known.
-        const std::string name = "i2c-" + std::to_string(minor(st.st_rdev));
-        b.usbDevice = describeBus(sysfsRoot_, name).usbDevice;
+        const BusInfo named = describeBus(sysfsRoot_, "i2c-" + std::to_string(minor(st.st_rdev)));
+        b.usbDevice = named.usbDevice;
+        b.driver = named.driver;
     }
     open_.push_back(b);
     return static_cast<int32_t>(open_.size() - 1);
@@ -294,32 +299,15 @@ int32_t I2cDevBackend::powerWriteControl(int32_t adapter, int32_t, int32_t) {
     return bus(adapter) ? 0 : -EBADF;
 }
 
-int32_t I2cDevBackend::failed(const OpenBus &b, const char *what, uint16_t device, int32_t result) {
-    const int err = -result;
-    const std::string reason = std::strerror(err);
-    const std::string addr = hexAddress(device);
-    switch (err) {
-    case ENXIO:
-    case ENODEV:
-    case EREMOTEIO:
-        // What adapters answer when nothing acknowledges the address.
-        tell(Trouble::NoChip, err,
-             b.path + ": no chip answers at address " + addr + " (" + reason +
-                 "): check the wiring, the address and that the board is powered");
-        break;
-    case EBUSY:
-        tell(Trouble::AddressBusy, err,
-             b.path + ": address " + addr + " is claimed by a kernel driver (" + reason +
-                 "): unbind that driver first");
-        break;
-    case EACCES:
-    case EPERM:
-        tell(Trouble::Permission, err, b.path + ": " + reason + ": " + kGroupHint);
-        break;
-    default:
-        tell(Trouble::Other, err, b.path + ": " + what + " at address " + addr + ": " + reason);
-        break;
-    }
+std::string I2cDevBackend::driver(int32_t adapter) const {
+    if (adapter < 0 || static_cast<size_t>(adapter) >= open_.size())
+        return {};
+    return open_[static_cast<size_t>(adapter)].driver;
+}
+
+int32_t I2cDevBackend::failed(const OpenBus &b, uint16_t device, int32_t result) {
+    // Each code is told once, in the words its driver means by it.
+    tell(Trouble::Access, -result, b.path + ": " + vtx::reason(result, device, b.driver));
     return result;
 }
 
@@ -327,8 +315,15 @@ int32_t I2cDevBackend::selectAddress(OpenBus &b, uint16_t device) {
     if (b.address == device)
         return 0;
     if (::ioctl(b.fd, I2C_SLAVE, static_cast<unsigned long>(device)) < 0) {
+        const int err = errno;
         b.address = -1;
-        return failed(b, "selecting the chip", device, -errno);
+        if (err != EBUSY)
+            return failed(b, device, -err);
+        // i2c-dev refuses an address that a kernel driver has bound.
+        tell(Trouble::AddressBusy, err,
+             b.path + ": address " + hexAddress(device) +
+                 " is claimed by a kernel driver: unbind that driver first");
+        return -err;
     }
     b.address = device;
     return 0;
@@ -357,7 +352,7 @@ int32_t I2cDevBackend::registerWrite(int32_t adapter, uint16_t device, uint8_t r
     if (!b)
         return error;
     const int32_t r = i2c_smbus_write_byte_data(b->fd, reg, value);
-    return r < 0 ? failed(*b, "register write", device, r) : 0;
+    return r < 0 ? failed(*b, device, r) : 0;
 }
 
 int32_t I2cDevBackend::registerRead(int32_t adapter, uint16_t device, uint8_t reg) {
@@ -366,7 +361,7 @@ int32_t I2cDevBackend::registerRead(int32_t adapter, uint16_t device, uint8_t re
     if (!b)
         return error;
     const int32_t r = i2c_smbus_read_byte_data(b->fd, reg);
-    return r < 0 ? failed(*b, "register read", device, r) : (r & 0xFF);
+    return r < 0 ? failed(*b, device, r) : (r & 0xFF);
 }
 
 } // namespace vtx::i2cdev

@@ -50,11 +50,13 @@ public:
     int32_t powerWriteControl(int32_t adapter, int32_t supplyOn, int32_t voltage) override;
     int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) override;
     int32_t registerRead(int32_t adapter, uint16_t device, uint8_t reg) override;
+    std::string driver(int32_t adapter) const override;
 
 private:
     struct OpenBus {
         std::string path;
         std::string usbDevice; // "" when the bus is not USB-attached
+        std::string driver;    // the bus's driver in sysfs, "" when unknown
         int fd = -1;
         int address = -1; // slave address last set on fd, -1 for none
     };
@@ -63,7 +65,7 @@ private:
     enum class Trouble {
         Permission,
         NoNode,
-        NoChip,
+        Access,
         AddressBusy,
         NotI2cDev,
         NoByteData,
@@ -86,7 +88,7 @@ private:
     // The adapter's bus, set to talk to `device`; null with `error` set
     // when the adapter, the address or the selection is no good.
     OpenBus *busFor(int32_t adapter, uint16_t device, int32_t &error);
-    int32_t failed(const OpenBus &b, const char *what, uint16_t device, int32_t result);
+    int32_t failed(const OpenBus &b, uint16_t device, int32_t result);
     void tell(Trouble kind, int err, const std::string &line);
     int32_t fromErrno(Trouble fallback, const std::string &path, int err, const std::string &what);
 

@@ -20,6 +20,10 @@ inline constexpr uint8_t kSoftResetRegister = 0x0F;
 inline constexpr uint8_t kSoftResetValue = 0x01;
 inline constexpr uint8_t kControlRegister = 0x00;
 inline constexpr uint8_t kSleepBit = 0x80;
+// The registers that identify the part; their values are in registers().
+inline constexpr uint8_t kPartNumberHighRegister = 0x0A;
+inline constexpr uint8_t kPartNumberLowRegister = 0x0B;
+inline constexpr uint8_t kRevisionRegister = 0x12;
 
 enum class Access { ReadWrite, ReadOnly, WriteOnly };
 

@@ -22,6 +22,9 @@ int runFields(bool json);
 int runGet(const std::vector<std::string> &names, bool json);
 int runSet(const std::vector<std::string> &assignments);
 
+// doctor.cpp: 0 when the panel would work
+int runDoctor(bool json);
+
 // file_commands.cpp
 int runSave(const std::string &path);
 int runLoad(const std::string &path);

@@ -99,6 +99,11 @@ int main(int argc, char **argv) {
         "load", "Check a register file whole, write it in address order and read it back");
     load->add_option("FILE", path, "The register file")->required();
 
+    CLI::App *doctor = app.add_subcommand(
+        "doctor", "Check the adapter chain link by link and say what to fix; exit status 0 when "
+                  "the panel would work");
+    doctor->add_flag("--json", json, "Print JSON");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -139,5 +144,7 @@ int main(int argc, char **argv) {
         return cli::runSave(path);
     if (load->parsed())
         return cli::runLoad(path);
+    if (doctor->parsed())
+        return cli::runDoctor(json);
     return cli::kUsageError;
 }

@@ -48,3 +48,11 @@ bool LinkReadRegister(uint8_t device, uint8_t reg, uint8_t *value) {
     *value = static_cast<uint8_t>(result & 0xFF);
     return false;
 }
+
+int32_t LinkLastError(std::string *why) {
+    char text[512] = {};
+    const int32_t result = vtxLastError(text, sizeof text);
+    if (why)
+        *why = text;
+    return result;
+}

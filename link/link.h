@@ -5,6 +5,7 @@
 #define LINK_LINK_H
 
 #include <cstdint>
+#include <string>
 
 #include "vtx/vtx.h"
 
@@ -28,5 +29,9 @@ bool LinkFirmwareVersion(uint8_t *firmware2);
 bool LinkWriteRegister(uint8_t device, uint8_t reg, uint8_t value);
 // On failure `value` is left exactly as the caller set it.
 bool LinkReadRegister(uint8_t device, uint8_t reg, uint8_t *value);
+
+// Why the last adapter-library call that failed, failed: its result (0 when
+// none has) and, in `why`, the sentence a person reads for it.
+int32_t LinkLastError(std::string *why);
 
 #endif

@@ -120,6 +120,20 @@ TEST_F(CommandTest, DumpReadsThirteenRegistersOnceEach) {
     EXPECT_EQ(doc["registers"][0]["fields"]["sleep"], 1);
 }
 
+TEST_F(CommandTest, DoctorSaysWhetherThePanelWouldWork) {
+    const Outcome good = run({"doctor", "--json"});
+    EXPECT_EQ(good.exit, 0) << good.out;
+    const auto doc = nlohmann::json::parse(good.out);
+    EXPECT_EQ(doc["ok"], true);
+    EXPECT_EQ(doc["checks"].back()["found"],
+              "an XQ4620 answers at 0x36: part number 0x46 0x20, silicon revision 0x01");
+
+    const Outcome bad = run({"doctor"}, "nothing");
+    EXPECT_EQ(bad.exit, 1);
+    EXPECT_NE(bad.out.find("FAIL  adapter  \"nothing\" names no adapter; fix: "), std::string::npos)
+        << bad.out;
+}
+
 TEST_F(CommandTest, RawReadAndWriteTakeHexBytes) {
     Outcome r = run({"read", " 0x0b "});
     EXPECT_EQ(r.exit, 0) << r.err;

@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: MIT
+// The adapter chain as the doctor walks it: a fake sysfs tree with a CP2112
+// on USB beside the motherboard's SMBus, a user "alice" who is not root, and
+// a node, functions and chip that each row spoils in one way.
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/stat.h>
+
+#include "doctor/checks.h"
+#include "i2cdev/fake_sysfs.h"
+
+namespace {
+
+constexpr uid_t kAlice = 1000;
+constexpr gid_t kI2c = 116;
+const char kHidParent[] = "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:04D8:00DD.0001";
+
+// One bench, fresh for each case.
+struct Bench {
+    Bench() {
+        sys.addPciBus(0, "pci0000:00/0000:00:1f.4");
+        sys.addUsbBus(7, "pci0000:00/0000:00:14.0/usb1/1-2", "0001", "0102", true, "cp2112");
+        env.sysfsRoot = sys.root();
+        env.devDir = "/dev";
+        env.user.uid = kAlice;
+        env.user.groups = {kAlice};
+        env.user.name = "alice";
+        env.user.seated = true;
+        env.i2cGroup = kI2c;
+        // What the package's rule makes of a bridge's node at a seat.
+        node.exists = true;
+        node.mode = S_IFCHR | 0660;
+        node.major = 89;
+        node.minor = 7;
+        node.gid = kI2c;
+        node.aclUsers = {{kAlice, 6}};
+        env.stat = [this](const std::string &path) {
+            seen = path;
+            return node;
+        };
+        env.functions = [this](const std::string &, unsigned long &f) {
+            f = funcs;
+            return 0L;
+        };
+        env.openAdapter = [] { return doctor::ChipRead{}; };
+        env.readRegister = [this](uint8_t reg) { return doctor::ChipRead{chip[reg], {}}; };
+    }
+
+    static const doctor::Check &check(const doctor::Report &r, const std::string &name) {
+        for (const doctor::Check &c : r.checks)
+            if (c.name == name)
+                return c;
+        static const doctor::Check none{"(none)", doctor::Verdict::Info, "", ""};
+        ADD_FAILURE() << "no check " << name << " in\n" << doctor::formatReport(r);
+        return none;
+    }
+
+    FakeSysfs sys;
+    doctor::Environment env;
+    doctor::NodeFacts node;
+    std::string seen;
+    unsigned long funcs = 0x00180000; // SMBus read and write byte data
+    std::map<uint8_t, int32_t> chip = {{0x0A, 0x46}, {0x0B, 0x20}, {0x12, 0x01}};
+};
+
+const doctor::Check &check(const doctor::Report &r, const std::string &name) {
+    return Bench::check(r, name);
+}
+
+TEST(Doctor, AllGoodWalksTheWholeChainToTheChip) {
+    Bench b;
+    const doctor::Report r = doctor::run(b.env);
+    EXPECT_TRUE(r.ok()) << doctor::formatReport(r);
+    std::vector<std::string> names;
+    for (const doctor::Check &c : r.checks)
+        names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"i2c-dev", "i2c-0", "i2c-7", "bridge", "node",
+                                               "access", "functions", "address", "chip"}));
+    EXPECT_EQ(b.seen, "/dev/i2c-7");
+    EXPECT_NE(check(r, "i2c-0").found.find("no bridge (driver i801_smbus, not on USB)"),
+              std::string::npos);
+    EXPECT_NE(check(r, "access").found.find("through its ACL"), std::string::npos);
+    EXPECT_EQ(check(r, "chip").found,
+              "an XQ4620 answers at 0x36: part number 0x46 0x20, silicon revision 0x01");
+}
+
+TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
+    struct Row {
+        const char *what;
+        std::function<void(Bench &)> spoil;
+        const char *check;
+        const char *fix; // part of the fix ("" when the finding carries it)
+    };
+    const Row rows[] = {
+        {"i2c-dev not loaded",
+         [](Bench &t) { std::filesystem::remove_all(t.sys.path("class/i2c-dev")); }, "i2c-dev",
+         "sudo modprobe i2c-dev"},
+        {"no access: the rule never ran",
+         [](Bench &t) {
+             t.node.gid = 0;
+             t.node.aclUsers.clear();
+         },
+         "access", "the package's udev rule has not been applied"},
+        {"no access: not in the group, no ACL", [](Bench &t) { t.node.aclUsers.clear(); }, "access",
+         "join the i2c group: sudo usermod -aG i2c $USER"},
+        {"no access: joined, not logged in again",
+         [](Bench &t) {
+             t.node.aclUsers.clear();
+             t.env.user.inI2cGroupFile = true;
+         },
+         "access", "log out and in again"},
+        {"a driver bound at 0x36",
+         [](Bench &t) {
+             t.sys.bind(std::string(kHidParent) + "/i2c-7/7-0036", "i2c", "xq-backlight");
+         },
+         "address", "echo 7-0036 | sudo tee /sys/bus/i2c/drivers/xq-backlight/unbind"},
+        {"a wrong part number", [](Bench &t) { t.chip[0x0B] = 0x21; }, "chip",
+         "another chip answers at 0x36"},
+        {"no chip answers",
+         [](Bench &t) {
+             t.env.readRegister = [](uint8_t) {
+                 return doctor::ChipRead{-6, "no chip answers at address 0x36: check"};
+             };
+         },
+         "chip", ""},
+        {"no byte data", [](Bench &t) { t.funcs = 0x00080000; }, "functions",
+         "use another adapter"},
+    };
+    for (const Row &row : rows) {
+        Bench b;
+        row.spoil(b);
+        const doctor::Report r = doctor::run(b.env);
+        EXPECT_FALSE(r.ok()) << row.what;
+        const doctor::Check &c = check(r, row.check);
+        EXPECT_EQ(c.verdict, doctor::Verdict::Fail) << row.what << "\n" << doctor::formatReport(r);
+        EXPECT_NE(c.fix.find(row.fix), std::string::npos) << row.what << ": " << c.fix;
+    }
+}
+
+TEST(Doctor, TheGroupOrTheSeatsAclEachGiveAccess) {
+    Bench b;
+    b.node.aclUsers.clear();
+    b.env.user.groups.push_back(kI2c);
+    EXPECT_TRUE(doctor::run(b.env).ok());
+    EXPECT_NE(check(doctor::run(b.env), "access").found.find("as a member of group i2c"),
+              std::string::npos);
+
+    // The group without the group's read and write bits is no access.
+    b.node.mode = S_IFCHR | 0600;
+    EXPECT_EQ(check(doctor::run(b.env), "access").verdict, doctor::Verdict::Fail);
+
+    // An ACL entry that does not allow writing is no access.
+    b.env.user.groups = {kAlice};
+    b.node.aclUsers = {{kAlice, 4}};
+    EXPECT_EQ(check(doctor::run(b.env), "access").verdict, doctor::Verdict::Fail);
+}
+
+TEST(Doctor, SimulatedBoardIsReportedWithoutTouchingSysfs) {
+    Bench b;
+    b.env.setting = "sim:bench";
+    std::filesystem::remove_all(b.sys.path("class/i2c-dev"));
+    const doctor::Report r = doctor::run(b.env);
+    EXPECT_TRUE(r.ok()) << doctor::formatReport(r);
+    ASSERT_EQ(r.checks.size(), 2u);
+    EXPECT_EQ(r.checks[0].found,
+              "the simulated board \"bench\", shared by every program that names it");
+}
+
+} // namespace

@@ -35,6 +35,12 @@ public:
     // The kernel driver behind `adapter`, by its sysfs name, for putting its
     // error codes into words (vtx/reason.h); "" when unknown.
     virtual std::string driver(int32_t) const { return {}; }
+    // Holds the adapter against our other programs until unlock(): the
+    // front end counts nesting and calls these only for the outermost hold.
+    // Every single call above takes the same hold for itself, waiting at
+    // most detail::kCallWaitMs, unless the adapter is held already.
+    virtual int32_t lock(int32_t adapter, int32_t timeoutMs) = 0;
+    virtual int32_t unlock(int32_t adapter) = 0;
 };
 
 // The simulated evaluation board, the process's own.

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "vtx/shared_board.h"
 
+#include "vtx/file_lock.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,22 +116,19 @@ std::unique_ptr<SharedBoardFile> SharedBoardFile::open(const std::string &name, 
     }
     if (!privateToUs(fd.get(), false, path, why))
         return nullptr;
-    return std::unique_ptr<SharedBoardFile>(new SharedBoardFile(fd.release()));
+    return std::unique_ptr<SharedBoardFile>(new SharedBoardFile(fd.release(), name, path));
 }
 
 SharedBoardFile::~SharedBoardFile() {
     ::close(fd_);
 }
 
-bool SharedBoardFile::lock() {
-    int r;
-    while ((r = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    return r == 0;
+int32_t SharedBoardFile::lock(int32_t timeoutMs) {
+    return lockWithin(fd_, timeoutMs, "simulated board " + name_);
 }
 
 void SharedBoardFile::unlock() {
-    ::flock(fd_, LOCK_UN);
+    unlockFile(fd_);
 }
 
 namespace {
@@ -152,8 +150,27 @@ template <typename Io, typename Byte> bool wholeState(Io io, int fd, Byte *state
 
 } // namespace
 
-bool SharedBoardFile::load(uint8_t *state, size_t size) {
-    return wholeState(::pread, fd_, state, size);
+SharedBoardFile::Loaded SharedBoardFile::load(uint8_t *state, size_t size, std::string &why) {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        why = std::strerror(errno);
+        return Loaded::Damaged;
+    }
+    // Only a file just created is empty; one cut short or grown is not
+    // quietly taken for a new board.
+    if (st.st_size == 0)
+        return Loaded::Fresh;
+    if (static_cast<size_t>(st.st_size) != size) {
+        why = std::to_string(st.st_size) + " bytes where a board's state takes " +
+              std::to_string(size);
+        return Loaded::Damaged;
+    }
+    errno = 0;
+    if (!wholeState(::pread, fd_, state, size)) {
+        why = errno ? std::strerror(errno) : "cut short while being read";
+        return Loaded::Damaged;
+    }
+    return Loaded::Whole;
 }
 
 bool SharedBoardFile::store(const uint8_t *state, size_t size) {

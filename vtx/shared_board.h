@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace vtx::detail {
 
@@ -26,18 +27,25 @@ public:
     SharedBoardFile(const SharedBoardFile &) = delete;
     SharedBoardFile &operator=(const SharedBoardFile &) = delete;
 
-    // Blocks until no other process holds the board; false if the lock
-    // cannot be had at all.
-    bool lock();
+    // Waits at most `timeoutMs` for other processes to let go of the board:
+    // 0, -EBUSY when one still holds it, or -errno.
+    int32_t lock(int32_t timeoutMs);
     void unlock();
 
-    // The state as last stored; false when the file holds none (a new board).
-    bool load(uint8_t *state, size_t size);
+    enum class Loaded { Fresh, Whole, Damaged };
+    // The state as last stored: Fresh for a file that holds nothing yet (a
+    // new board), Damaged with `why` for one whose size is not `size`.
+    Loaded load(uint8_t *state, size_t size, std::string &why);
     bool store(const uint8_t *state, size_t size);
 
+    const std::string &name() const { return name_; }
+    const std::string &path() const { return path_; }
+
 private:
-    explicit SharedBoardFile(int fd) : fd_(fd) {}
+    SharedBoardFile(int fd, std::string name, std::string path)
+        : fd_(fd), name_(std::move(name)), path_(std::move(path)) {}
     int fd_;
+    std::string name_, path_;
 };
 
 } // namespace vtx::detail

@@ -17,6 +17,7 @@
 // does. Every other register, and every other device address, is not
 // acknowledged.
 #include "vtx/backend.h"
+#include "vtx/file_lock.h"
 #include "vtx/internal.h"
 #include "vtx/reason.h"
 #include "vtx/shared_board.h"
@@ -27,6 +28,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace vtx {
 namespace {
@@ -132,17 +134,38 @@ State encode(Board &b) {
     return s;
 }
 
-// A file without a whole state (new, or cut short) is a board fresh from the
-// box: plugged in, unpowered.
-Board decode(const State &s, bool loaded) {
-    Board b;
-    if (!loaded || !std::equal(kStateMagic.begin(), kStateMagic.end(), s.begin()))
-        return b;
-    b.plugged = s[8] != 0;
+// The board a shared board's file holds, or why the file holds no board:
+// another format, or a state no board can be in (our own programs only ever
+// store a plugged-in board whose read-only registers hold the chip's values).
+bool decode(const State &s, Board &b, std::string &why) {
+    if (!std::equal(kStateMagic.begin(), kStateMagic.end(), s.begin())) {
+        why = "it does not begin with XQSIM1: another format";
+        return false;
+    }
+    if (s[8] != 1 || s[9] > 1) {
+        why = "its supply bytes hold " + std::to_string(s[8]) + " and " + std::to_string(s[9]) +
+              " (a board's hold 1, and 0 or 1)";
+        return false;
+    }
+    b.plugged = true;
     b.powered = s[9] != 0;
-    for (size_t reg = 0; reg < 256; ++reg)
-        b.chip[static_cast<uint8_t>(reg)] = s[10 + reg];
-    return b;
+    Board fresh;
+    for (size_t reg = 0; reg < 256; ++reg) {
+        const auto r = static_cast<uint8_t>(reg);
+        const uint8_t v = s[10 + reg];
+        const Access access = accessOf(r);
+        const bool fixed = access == Access::None || access == Access::WriteOnly ||
+                           (access == Access::ReadOnly && r != kStatus);
+        if ((fixed && v != fresh.chip[r]) || (r == kStatus && (v & ~kStatusFlags))) {
+            char text[64];
+            std::snprintf(text, sizeof text, "register 0x%02X holds 0x%02X, which the chip cannot",
+                          r, v);
+            why = text;
+            return false;
+        }
+        b.chip[r] = v;
+    }
+    return true;
 }
 
 class SimBackend final : public Backend {
@@ -233,23 +256,71 @@ public:
     }
 
     std::string driver(int32_t) const override { return kSimDriver; }
+    // The process's own board has no one to be held against.
+    int32_t lock(int32_t adapter, int32_t timeoutMs) override {
+        if (adapter != 0)
+            return -ENODEV;
+        if (!shared_)
+            return 0;
+        if (const int32_t r = shared_->lock(timeoutMs); r < 0)
+            return r;
+        held_ = true;
+        return 0;
+    }
+
+    int32_t unlock(int32_t adapter) override {
+        if (adapter != 0)
+            return -ENODEV;
+        if (shared_ && held_) {
+            held_ = false;
+            shared_->unlock();
+        }
+        return 0;
+    }
 
 private:
-    // One call on the board, whole: a shared board is locked, loaded, used
-    // and stored back before any other process may touch it.
+    // One call on the board, whole: a shared board is locked (unless the
+    // caller holds it already), loaded, used and stored back before any
+    // other process may touch it. A damaged file is refused, never reset.
     template <typename F> int32_t withBoard(F &&call) {
         if (!shared_)
             return call(board());
-        if (!shared_->lock())
-            return -EIO;
+        if (!held_) {
+            if (const int32_t r = shared_->lock(detail::kCallWaitMs); r < 0)
+                return r;
+        }
+        const int32_t r = onSharedBoard(call);
+        if (!held_)
+            shared_->unlock();
+        return r;
+    }
+
+    template <typename F> int32_t onSharedBoard(F &&call) {
         State before{};
-        const bool loaded = shared_->load(before.data(), before.size());
-        Board b = decode(before, loaded);
+        std::string why;
+        Board b;
+        switch (shared_->load(before.data(), before.size(), why)) {
+        case detail::SharedBoardFile::Loaded::Fresh:
+            break;
+        case detail::SharedBoardFile::Loaded::Whole:
+            if (decode(before, b, why))
+                break;
+            [[fallthrough]];
+        case detail::SharedBoardFile::Loaded::Damaged: {
+            const std::string line = "simulated board " + shared_->name() +
+                                     ": its state file is damaged (" + shared_->path() +
+                                     "): " + why + "; remove it to start afresh";
+            if (!toldDamage_)
+                std::fprintf(stderr, "vtx: %s\n", line.c_str());
+            toldDamage_ = true;
+            detail::noteProblem(line);
+        }
+            return -EUCLEAN;
+        }
         int32_t r = call(b);
         const State after = encode(b);
         if (after != before && !shared_->store(after.data(), after.size()))
             r = -EIO;
-        shared_->unlock();
         return r;
     }
 
@@ -265,6 +336,8 @@ private:
     }
 
     std::unique_ptr<detail::SharedBoardFile> shared_;
+    bool held_ = false; // by vtxLock
+    bool toldDamage_ = false;
 };
 
 } // namespace

@@ -12,12 +12,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vtx {
@@ -39,17 +41,24 @@ public:
     int32_t powerWriteControl(int32_t, int32_t, int32_t) override { return -ENODEV; }
     int32_t registerWrite(int32_t, uint16_t, uint8_t, uint8_t) override { return -ENODEV; }
     int32_t registerRead(int32_t, uint16_t, uint8_t) override { return -ENODEV; }
+    int32_t lock(int32_t, int32_t) override { return -ENODEV; }
+    int32_t unlock(int32_t) override { return -ENODEV; }
 };
 
-constexpr size_t kCallCount = static_cast<size_t>(test::Call::I2C_RegisterRead) + 1;
+constexpr size_t kCallCount = static_cast<size_t>(test::Call::Unlock) + 1;
 
 struct Library {
     bool traceChosen = false;
     FILE *traceFile = nullptr;
     test::TraceSink traceSink;
     std::unique_ptr<Backend> backend;
-    // Handle h (1, 2, ...) is adapters[h - 1], the backend's adapter index.
+    // Handle h (1, 2, ...) is adapters[h - 1], the backend's adapter index,
+    // and holds[h - 1] how many vtxLock calls on it are not yet undone.
     std::vector<int32_t> adapters;
+    std::vector<int32_t> holds;
+    // A pause after each register read, for tests that widen the gap of a
+    // read-modify-write (VTX_TEST_READ_DELAY_MS, in test builds only).
+    int32_t readDelayMs = 0;
     std::array<std::optional<int32_t>, kCallCount> forced;
     // Why the last call that failed, failed: its result and sentence.
     int32_t lastResult = 0;
@@ -88,8 +97,13 @@ std::unique_ptr<Backend> chooseBackend() {
 
 Backend &backend() {
     Library &l = lib();
-    if (!l.backend)
+    if (!l.backend) {
         l.backend = chooseBackend();
+#ifdef VTX_TEST_HOOKS
+        if (const char *delay = std::getenv("VTX_TEST_READ_DELAY_MS"))
+            l.readDelayMs = std::atoi(delay);
+#endif
+    }
     return *l.backend;
 }
 
@@ -206,6 +220,7 @@ int32_t handleFor(int32_t adapter) {
     if (it != adapters.end())
         return static_cast<int32_t>(it - adapters.begin()) + 1;
     adapters.push_back(adapter);
+    lib().holds.push_back(0);
     return static_cast<int32_t>(adapters.size());
 }
 
@@ -411,6 +426,8 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
     else
         r = vtx::dispatch(Call::I2C_RegisterRead,
                           [&](vtx::Backend &b) { return b.registerRead(adapter, device, reg); });
+    if (vtx::lib().readDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(vtx::lib().readDelayMs));
     if (vtx::tracing())
         vtx::emit(
             vtx::format("vtxI2C_RegisterRead(%d, 0x%02X, 0x%02X) = %d", handle, device, reg, r));
@@ -424,4 +441,42 @@ int32_t vtxLastError(char *text, int32_t size) {
     if (text && size > 0)
         std::snprintf(text, static_cast<size_t>(size), "%s", l.lastText.c_str());
     return l.lastResult;
+}
+
+int32_t vtxLock(int32_t handle, int32_t timeout_ms) {
+    vtx::CallScope scope;
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter)) {
+        r = -EBADF;
+    } else if (timeout_ms < 0) {
+        r = -EINVAL;
+    } else {
+        int32_t &holds = vtx::lib().holds[handle - 1];
+        r = holds > 0 ? 0 : vtx::dispatch(Call::Lock, [&](vtx::Backend &b) {
+            return b.lock(adapter, timeout_ms);
+        });
+        if (r == 0)
+            ++holds;
+    }
+    if (vtx::tracing())
+        vtx::emit(vtx::format("vtxLock(%d, %d) = %d", handle, timeout_ms, r));
+    return r;
+}
+
+int32_t vtxUnlock(int32_t handle) {
+    vtx::CallScope scope;
+    int32_t adapter, r;
+    if (!vtx::adapterOf(handle, adapter)) {
+        r = -EBADF;
+    } else if (int32_t &holds = vtx::lib().holds[handle - 1]; holds == 0) {
+        r = -EPERM;
+    } else {
+        // Let go even when the backend complains: the hold is over either way.
+        r = --holds > 0
+                ? 0
+                : vtx::dispatch(Call::Unlock, [&](vtx::Backend &b) { return b.unlock(adapter); });
+    }
+    if (vtx::tracing())
+        vtx::emit(vtx::format("vtxUnlock(%d) = %d", handle, r));
+    return r;
 }

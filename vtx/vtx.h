@@ -46,10 +46,9 @@ int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length)
 int32_t vtxI2C_Control(int32_t handle, int32_t speed, int32_t pullups, int32_t enable);
 
 /* Configures the adapter's thirteen GPIO control values. */
-int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t cfg2,
-                             int32_t cfg3, int32_t cfg4, int32_t cfg5, int32_t cfg6,
-                             int32_t cfg7, int32_t cfg8, int32_t cfg9, int32_t cfg10,
-                             int32_t cfg11, int32_t cfg12);
+int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t cfg2, int32_t cfg3,
+                             int32_t cfg4, int32_t cfg5, int32_t cfg6, int32_t cfg7, int32_t cfg8,
+                             int32_t cfg9, int32_t cfg10, int32_t cfg11, int32_t cfg12);
 
 /* Switches the adapter's supply outputs for the target board. */
 int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage);
@@ -69,6 +68,20 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg);
  * nothing counts as -ENODEV; a call on a handle that was never handed out
  * keeps the reason the find or open before it failed. Not traced. */
 int32_t vtxLastError(char *text, int32_t size);
+/* Holds the adapter for a sequence of calls, so that none of our other
+ * programs on the same board (the panel, the command, a script) gets between
+ * them, as a read-modify-write needs. Waits at most `timeout_ms` (0: one try)
+ * for another program to let go: -EBUSY if it still holds the adapter then.
+ * Holds nest: each vtxLock needs its vtxUnlock, and only the outermost
+ * vtxUnlock lets go. The hold is the process's, whichever thread calls.
+ * Every other call takes the same hold for itself, waiting at most
+ * VTX_CALL_WAIT_MS before it fails with -EBUSY. */
+int32_t vtxLock(int32_t handle, int32_t timeout_ms);
+
+/* Ends one vtxLock; -EPERM when the adapter is not held. */
+int32_t vtxUnlock(int32_t handle);
+
+#define VTX_CALL_WAIT_MS 5000
 
 #ifdef __cplusplus
 }

@@ -27,6 +27,8 @@ enum class Call {
     Power_WriteControl,
     I2C_RegisterWrite,
     I2C_RegisterRead,
+    Lock,
+    Unlock,
 };
 
 // From now on `call` returns `result` instead of reaching the backend, until

@@ -26,6 +26,8 @@ TEST_F(SimTest, HandlesNotHandedOutGiveEbadf) {
         [](int32_t h) { return vtxPower_WriteControl(h, 1, 0); },
         [](int32_t h) { return write(h, 0x00, 0xC4); },
         [](int32_t h) { return read(h, 0x00); },
+        [](int32_t h) { return vtxLock(h, 0); },
+        [](int32_t h) { return vtxUnlock(h); },
     };
     for (int32_t h : {1, 0, -1, INT32_MIN}) // 1: not yet opened
         for (const auto &call : withHandle)

@@ -4,7 +4,9 @@
 // and the board's state is kept where no other user can reach or plant it.
 #include <cerrno>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +15,11 @@
 #include "sim_fixture.h"
 
 namespace {
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 class SharedBoardTest : public SimTest {
 protected:
@@ -103,6 +110,7 @@ TEST_F(SharedBoardTest, EveryCallIsWholeAcrossProcesses) {
 
 TEST_F(SharedBoardTest, StateKeptOnlyWhereNoOtherUserCanReachOrPlantIt) {
     const std::string dir = runtime + "/xq4620-sim";
+    const std::string outside = runtime + "/elsewhere";
     struct Case {
         const char *what;
         std::function<void()> plant;
@@ -123,15 +131,41 @@ TEST_F(SharedBoardTest, StateKeptOnlyWhereNoOtherUserCanReachOrPlantIt) {
          "mode 0666 lets other users in"},
         {"a plain file in its place", [&] { close(open(dir.c_str(), O_CREAT | O_WRONLY, 0600)); },
          "xq4620-sim"},
+        {"a state file the group may read",
+         [&] {
+             mkdir(dir.c_str(), 0700);
+             close(open((dir + "/b").c_str(), O_CREAT | O_WRONLY, 0600));
+             chmod((dir + "/b").c_str(), 0640);
+         },
+         "mode 0640 lets other users in"},
+        {"a symbolic link in the state file's place",
+         [&] {
+             mkdir(dir.c_str(), 0700);
+             symlink(outside.c_str(), (dir + "/b").c_str());
+         },
+         "/xq4620-sim/b: Too many levels of symbolic links"},
+        {"a FIFO in the state file's place",
+         [&] {
+             mkdir(dir.c_str(), 0700);
+             mkfifo((dir + "/b").c_str(), 0600);
+         },
+         "/xq4620-sim/b: not a regular file"},
+        {"a directory in the state file's place",
+         [&] { mkdir(dir.c_str(), 0700), mkdir((dir + "/b").c_str(), 0700); },
+         "/xq4620-sim/b: Is a directory"},
     };
     for (const Case &c : cases) {
         std::system(("rm -rf '" + dir + "'").c_str());
+        close(open(outside.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600));
         c.plant();
         ::testing::internal::CaptureStderr();
         restart("sim:b");
         EXPECT_EQ(vtxFindControllers(), 0) << c.what;
         const std::string err = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find(c.mention), std::string::npos) << c.what << ": " << err;
+        struct stat st {};
+        EXPECT_EQ(stat(outside.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, 0) << c.what << ": nothing written outside the directory";
     }
     if (geteuid() == 0) { // only root can hand a directory to another user
         std::system(("rm -rf '" + dir + "'").c_str());
@@ -143,6 +177,104 @@ TEST_F(SharedBoardTest, StateKeptOnlyWhereNoOtherUserCanReachOrPlantIt) {
         EXPECT_NE(::testing::internal::GetCapturedStderr().find("owned by another user"),
                   std::string::npos);
     }
+}
+
+// A state file our programs did not leave is refused with its path and
+// reason, and left as it is for a person to look at; never taken for a new
+// board. Only a file with nothing in it yet is a new board.
+TEST_F(SharedBoardTest, DamagedStateFileIsRefusedNotReset) {
+    const std::string dir = runtime + "/xq4620-sim", path = dir + "/d";
+    std::string good;
+    {
+        restart("sim:d");
+        const int32_t h = openBoard();
+        ASSERT_EQ(write(h, 0x03, 0x80), 0);
+        vtx::test::reset();
+        good = ReadFile(path);
+        ASSERT_EQ(good.size(), 266u);
+    }
+    auto with = [&](size_t at, char byte) {
+        std::string s = good;
+        s[at] = byte;
+        return s;
+    };
+    const struct {
+        std::string contents;
+        const char *reason;
+    } rows[] = {
+        {good.substr(0, 100), "100 bytes where a board's state takes 266"},
+        {good + "x", "267 bytes where a board's state takes 266"},
+        {with(0, 'Y'), "it does not begin with XQSIM1: another format"},
+        {with(8, 0), "its supply bytes hold 0 and 1 (a board's hold 1, and 0 or 1)"},
+        {with(9, 7), "its supply bytes hold 1 and 7 (a board's hold 1, and 0 or 1)"},
+        {with(10 + 0x0A, 0x47), "register 0x0A holds 0x47, which the chip cannot"},
+        {with(10 + 0x09, 0x08), "register 0x09 holds 0x08, which the chip cannot"},
+        {with(10 + 0x0C, 0x01), "register 0x0C holds 0x01, which the chip cannot"},
+    };
+    for (const auto &row : rows) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << row.contents;
+        ::testing::internal::CaptureStderr();
+        restart("sim:d");
+        EXPECT_EQ(vtxFindControllers(), -EUCLEAN) << row.reason;
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, std::string("vtx: simulated board d: its state file is damaged (") + path +
+                           "): " + row.reason + "; remove it to start afresh\n");
+        EXPECT_EQ(ReadFile(path), row.contents) << "left for a person to look at";
+    }
+    std::ofstream(path, std::ios::trunc).close();
+    restart("sim:d");
+    EXPECT_EQ(read(openBoard(), 0x03), 0x00) << "an empty file is a new board";
+}
+
+// One program's hold keeps every other program out until its outermost
+// unlock, its own single calls inside the hold included.
+TEST_F(SharedBoardTest, HoldNestsAndKeepsOtherProgramsOut) {
+    restart("sim:held");
+    const int32_t h = openBoard();
+    // The other program, its board set up before the holds begin: each byte
+    // it is sent asks it for one try at a hold, answered 0 when it got one.
+    int ask[2], answer[2];
+    ASSERT_EQ(pipe(ask), 0);
+    ASSERT_EQ(pipe(answer), 0);
+    const pid_t other = fork();
+    if (other == 0) {
+        close(ask[1]), close(answer[0]);
+        setenv("VTX_ADAPTER", "sim:held", 1);
+        vtx::test::reset();
+        const int32_t c = openBoard(false);
+        char byte;
+        while (::read(ask[0], &byte, 1) == 1) {
+            const int32_t r = vtxLock(c, 0);
+            if (r == 0)
+                vtxUnlock(c);
+            byte = static_cast<char>(-r);
+            if (::write(answer[1], &byte, 1) != 1)
+                break;
+        }
+        _exit(0);
+    }
+    auto otherTries = [&] {
+        char byte = 0;
+        if (::write(ask[1], &byte, 1) != 1 || ::read(answer[0], &byte, 1) != 1)
+            return -1;
+        return -static_cast<int>(byte);
+    };
+    ASSERT_EQ(otherTries(), 0);
+    EXPECT_EQ(vtxUnlock(h), -EPERM) << "not held";
+    EXPECT_EQ(vtxLock(h, -1), -EINVAL);
+    ASSERT_EQ(vtxLock(h, 100), 0);
+    ASSERT_EQ(vtxLock(h, 0), 0);
+    ASSERT_EQ(write(h, 0x03, 0x11), 0); // a single call inside the hold
+    EXPECT_EQ(otherTries(), -EBUSY) << "held twice";
+    ASSERT_EQ(vtxUnlock(h), 0);
+    EXPECT_EQ(otherTries(), -EBUSY) << "still held once";
+    ASSERT_EQ(vtxUnlock(h), 0);
+    EXPECT_EQ(otherTries(), 0) << "let go";
+    EXPECT_EQ(vtxUnlock(h), -EPERM);
+    close(ask[1]);
+    int status = 0;
+    waitpid(other, &status, 0);
+    close(ask[0]), close(answer[0]), close(answer[1]);
 }
 
 TEST_F(SharedBoardTest, WithoutRuntimeDirectoryAPrivateOneInTmp) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "vtx/i2cdev/i2cdev_backend.h"
 
+#include "vtx/file_lock.h"
 #include "vtx/internal.h"
 #include "vtx/reason.h"
 #include "vtx/vtx.h"
@@ -346,13 +347,25 @@ I2cDevBackend::OpenBus *I2cDevBackend::busFor(int32_t adapter, uint16_t device, 
     return b;
 }
 
+template <typename F> int32_t I2cDevBackend::transfer(OpenBus &b, F &&io) {
+    if (b.held)
+        return io();
+    if (const int32_t r = detail::lockWithin(b.fd, detail::kCallWaitMs, b.path); r < 0)
+        return r;
+    const int32_t r = io();
+    detail::unlockFile(b.fd);
+    return r;
+}
+
 int32_t I2cDevBackend::registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) {
     int32_t error = 0;
     OpenBus *b = busFor(adapter, device, error);
     if (!b)
         return error;
-    const int32_t r = i2c_smbus_write_byte_data(b->fd, reg, value);
-    return r < 0 ? failed(*b, device, r) : 0;
+    return transfer(*b, [&] {
+        const int32_t r = i2c_smbus_write_byte_data(b->fd, reg, value);
+        return r < 0 ? failed(*b, device, r) : 0;
+    });
 }
 
 int32_t I2cDevBackend::registerRead(int32_t adapter, uint16_t device, uint8_t reg) {
@@ -360,8 +373,31 @@ int32_t I2cDevBackend::registerRead(int32_t adapter, uint16_t device, uint8_t re
     OpenBus *b = busFor(adapter, device, error);
     if (!b)
         return error;
-    const int32_t r = i2c_smbus_read_byte_data(b->fd, reg);
-    return r < 0 ? failed(*b, device, r) : (r & 0xFF);
+    return transfer(*b, [&] {
+        const int32_t r = i2c_smbus_read_byte_data(b->fd, reg);
+        return r < 0 ? failed(*b, device, r) : (r & 0xFF);
+    });
+}
+
+int32_t I2cDevBackend::lock(int32_t adapter, int32_t timeoutMs) {
+    OpenBus *b = bus(adapter);
+    if (!b)
+        return -EBADF;
+    if (const int32_t r = detail::lockWithin(b->fd, timeoutMs, b->path); r < 0)
+        return r;
+    b->held = true;
+    return 0;
+}
+
+int32_t I2cDevBackend::unlock(int32_t adapter) {
+    OpenBus *b = bus(adapter);
+    if (!b)
+        return -EBADF;
+    if (b->held) {
+        b->held = false;
+        detail::unlockFile(b->fd);
+    }
+    return 0;
 }
 
 } // namespace vtx::i2cdev

@@ -51,6 +51,10 @@ public:
     int32_t registerWrite(int32_t adapter, uint16_t device, uint8_t reg, uint8_t value) override;
     int32_t registerRead(int32_t adapter, uint16_t device, uint8_t reg) override;
     std::string driver(int32_t adapter) const override;
+    // An advisory flock on the opened node, which our programs also take
+    // around every single transfer.
+    int32_t lock(int32_t adapter, int32_t timeoutMs) override;
+    int32_t unlock(int32_t adapter) override;
 
 private:
     struct OpenBus {
@@ -58,7 +62,8 @@ private:
         std::string usbDevice; // "" when the bus is not USB-attached
         std::string driver;    // the bus's driver in sysfs, "" when unknown
         int fd = -1;
-        int address = -1; // slave address last set on fd, -1 for none
+        int address = -1;  // slave address last set on fd, -1 for none
+        bool held = false; // by lock()
     };
 
     // Kinds of trouble, each told once per backend.
@@ -88,6 +93,8 @@ private:
     // The adapter's bus, set to talk to `device`; null with `error` set
     // when the adapter, the address or the selection is no good.
     OpenBus *busFor(int32_t adapter, uint16_t device, int32_t &error);
+    // One transfer on the bus, under the hold unless the caller has it.
+    template <typename F> int32_t transfer(OpenBus &b, F &&io);
     int32_t failed(const OpenBus &b, uint16_t device, int32_t result);
     void tell(Trouble kind, int err, const std::string &line);
     int32_t fromErrno(Trouble fallback, const std::string &path, int err, const std::string &what);

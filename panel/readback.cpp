@@ -25,9 +25,12 @@ void CEvalDlg::ReadbackAll() {
             statusRead = !failed;
     }
 
-    // Bits 5 and 6 of the Control register have no box.
+    // Bits 5 and 6 of the Control register have no box. The boxes and the
+    // register's shadow move together: the next box or SLEEP composes from
+    // the byte the boxes now show, not from one nobody can see.
     if (controlRead) {
         const int32_t v = ParseHexSigned(m_strReg00);
+        g_shadow[0x00] = v;
         m_bLed2OnA = (v >> 0) & 1;
         m_bLedBEn = (v >> 1) & 1;
         m_bLedAEn = (v >> 2) & 1;

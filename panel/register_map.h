@@ -11,12 +11,15 @@
 extern const char g_deviceAddress[];
 
 // Shadows of the registers the controls write (0x00..0x08). Only the low
-// eight bits are ever sent; they are never loaded from a read of the chip.
+// eight bits are ever sent. A read of the chip loads a shadow only where it
+// also moves the register's controls: a readback sets the Control boxes and
+// with them the shadow of 0x00.
 constexpr std::size_t kShadowCount = 9;
 extern int32_t g_shadow[kShadowCount];
 
-// Last value each slider wrote, for registers 0x03..0x06 (index reg - 3).
-// Zero at process start; nothing but the slider action changes them.
+// Last position each slider sent, for registers 0x03..0x06 (index reg - 3),
+// whether the chip took it or not. Zero at process start; the slider action,
+// a SW Reset and a Load change them.
 constexpr uint8_t kFirstSliderRegister = 0x03;
 extern int32_t g_lastSent[4];
 

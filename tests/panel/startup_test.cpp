@@ -49,18 +49,24 @@ TEST_F(PanelTest, StartupOpensTheAdapterThenReadsEveryRegisterInOrder) {
     EXPECT_EQ(Slider(IDC_CURRENT_B)->value(), 31);
 }
 
-TEST_F(PanelTest, ShadowsStartAtTheirDefaultsWhateverTheChipHolds) {
+TEST_F(PanelTest, ShadowsStartAtTheirDefaultsBesideTheControlByteTheBoxesShow) {
     // A chip left in another state by an earlier session: the readback shows
-    // it, the shadows do not take it.
+    // it; the Control boxes decode it, and the shadow of 0x00 takes it with
+    // them, so the first click composes from what the boxes show.
     vtx::test::forceResult(Call::I2C_RegisterRead, 0x5A);
     StartPanel();
+    vtx::test::clearForcedResult(Call::I2C_RegisterRead);
     EXPECT_EQ(Text(IDC_REG00), QStringLiteral("5A"));
     EXPECT_EQ(Text(IDC_REG07), QStringLiteral("5A"));
-    for (std::size_t reg = 0; reg < kShadowCount; ++reg) {
+    EXPECT_EQ(g_shadow[0x00], 0x5A);
+    for (std::size_t reg = 1; reg < kShadowCount; ++reg) {
         if (reg >= 0x03 && reg <= 0x06)
             continue; // the sliders' first paint sets these from their positions
         EXPECT_EQ(g_shadow[reg], kDefaultShadows[reg]) << "register " << reg;
     }
+    ClearCalls();
+    ClickButton(IDC_SLEEP_BUTTON);
+    EXPECT_EQ(Writes(), (std::vector<std::string>{"0x00=0xDA"}));
 }
 
 TEST_F(PanelTest, ReadbackDecodesControlAndInterruptStatusOnly) {
@@ -70,7 +76,7 @@ TEST_F(PanelTest, ReadbackDecodesControlAndInterruptStatusOnly) {
     vtx::sim::setChipRegister(0x01, 0x00);
     vtx::sim::raiseInterrupt(vtx::sim::kOcp | vtx::sim::kTsd);
     List(IDC_RAMP_ON)->setCurrentIndex(6);
-    const int32_t shadow00 = g_shadow[0x00];
+    const int32_t shadow01 = g_shadow[0x01];
     ClickButton(IDC_READBACK_ALL);
 
     EXPECT_TRUE(Checked(IDC_SLEEP));
@@ -86,13 +92,23 @@ TEST_F(PanelTest, ReadbackDecodesControlAndInterruptStatusOnly) {
     EXPECT_TRUE(Checked(IDC_PWM_A));
     EXPECT_TRUE(Checked(IDC_FEEDBACK_A));
     EXPECT_EQ(List(IDC_RAMP_ON)->currentIndex(), 6);
-    EXPECT_EQ(g_shadow[0x00], shadow00);
+    EXPECT_EQ(g_shadow[0x00], 0x95);
+    EXPECT_EQ(g_shadow[0x01], shadow01);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
 
-    // The next click composes from the shadow, not from what was just read.
+    // The next click composes from the byte the boxes show.
     ClearCalls();
     ClickBox(IDC_LED_B_EN);
-    EXPECT_EQ(Writes(), (std::vector<std::string>{"0x00=0xC2"}));
+    EXPECT_EQ(Writes(), (std::vector<std::string>{"0x00=0x97"}));
+
+    // A read of 0x00 that failed moves neither the boxes nor the shadow.
+    vtx::sim::setChipRegister(0x00, 0x00);
+    vtx::test::forceResult(Call::I2C_RegisterRead, -5);
+    ClickButton(IDC_READBACK_ALL);
+    vtx::test::clearForcedResult(Call::I2C_RegisterRead);
+    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("--"));
+    EXPECT_TRUE(Checked(IDC_LED_B_EN));
+    EXPECT_EQ(g_shadow[0x00], 0x97);
 }
 
 TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {

@@ -131,6 +131,11 @@ int CEvalDlg::DoModal() {
     return result();
 }
 
+void CEvalDlg::done(int result) {
+    m_ending = true;
+    QDialog::done(result);
+}
+
 void CEvalDlg::InitDialogBase() {
     for (std::size_t i = 0; i < kListCount; ++i) {
         auto *list = qobject_cast<QComboBox *>(GetDlgItem(kListChoices[i].listId));

@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -72,6 +73,10 @@ public:
     void OnManualRead(EventArgs &args);
     void OnReadbackAll(EventArgs &args);
     void OnSysCommand(EventArgs &args);
+    // Takes the text typed into a list's field when the list loses the
+    // focus: a choice it names is chosen (and written), any other text is
+    // put back to the current choice with "Invalid choice".
+    void CommitListText(int id);
     // The context menu's Save Registers... and Load Registers...: a file
     // dialog, then SaveRegisters or LoadRegisters.
     void OnSaveRegisters();
@@ -152,12 +157,19 @@ public:
     // The shadows of 0x00-0x08 as a register file at `path`; false with the
     // system's reason in `error`.
     bool SaveRegisters(const QString &path, QString *error);
-    // Checks the register file at `path` whole and, when every line is good
-    // and the controls can show it, brings shadows, controls and chip to it
-    // (one write a register, then a readback). Otherwise nothing is written,
-    // the status says "Invalid File", and `problems` holds "line N: reason"
-    // for each refusal.
-    bool LoadRegisters(const QString &path, QStringList *problems);
+    // What Load did with a register file.
+    struct LoadResult {
+        QStringList problems;           // "line N: reason" for each refusal; nothing was written
+        std::vector<uint8_t> loaded;    // registers the chip took, in address order
+        std::vector<uint8_t> notLoaded; // registers whose write failed
+    };
+    // Checks the register file at `path` whole; a refused file writes
+    // nothing and the status says "Invalid File". Otherwise writes each
+    // register once, in address order, and moves a register's shadow,
+    // controls, text and slider memory to the file only when the chip took
+    // it; then reads everything back. The status says "Write Error" when
+    // any write failed.
+    LoadResult LoadRegisters(const QString &path);
     // Why the controls cannot show `value` in set-up register `reg`, or
     // nothing when they can.
     std::optional<QString> Unshowable(uint8_t reg, uint8_t value) const;
@@ -166,6 +178,9 @@ public:
     // sets them; lists and sliders from code, boxes through the fields.
     void SetStartPositions();
     void SetStartBoxes();
+
+    // Ends the modal run; from here on nothing typed is taken.
+    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -198,9 +213,17 @@ private:
     QMenu *m_systemMenu = nullptr;
     bool m_created = false;
     bool m_linkFailed = false;
+    bool m_ending = false;
     QString m_errorText; // the error the status line holds, until an access succeeds
     int m_actionDepth = 0;
     int m_currentDrawId = 0;
 };
+
+// The choice of `list` that `text` names, case and spaces aside; -1 for none.
+int ChoiceNamedBy(const QComboBox *list, const QString &text);
+
+// "Now holding the file's values: ...\nNot holding them ...": what a Load
+// that failed part-way left, register by register.
+QString PartialLoadText(const std::vector<uint8_t> &loaded, const std::vector<uint8_t> &notLoaded);
 
 #endif

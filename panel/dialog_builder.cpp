@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,6 +24,26 @@ DialogUnits DialogUnits::ForFont(const QFont &font) {
 }
 
 namespace {
+
+// Keeps a display-only box as it is shown: no click, key or focus changes it.
+class DisplayOnly : public QObject {
+public:
+    explicit DisplayOnly(QObject *parent) : QObject(parent) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            return true;
+        default:
+            return QObject::eventFilter(watched, event);
+        }
+    }
+};
 
 QWidget *MakeControl(QDialog *dialog, const res::ControlTemplate &c) {
     const QString text = QString::fromUtf8(c.text);
@@ -70,6 +91,13 @@ QWidget *MakeControl(QDialog *dialog, const res::ControlTemplate &c) {
         auto *check = new QCheckBox(text, dialog);
         if (c.style & res::kTextLeft)
             check->setLayoutDirection(Qt::RightToLeft);
+        if (c.style & res::kReadOnly) {
+            // It looks like any box, but shows what the panel read; a click
+            // goes through it to the window (whose menu a right-click opens).
+            check->setFocusPolicy(Qt::NoFocus);
+            check->setAttribute(Qt::WA_TransparentForMouseEvents);
+            check->installEventFilter(new DisplayOnly(check));
+        }
         return check;
     }
     case res::Kind::List: {

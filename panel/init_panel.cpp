@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QSlider>
 
+#include "chip/xq4620.h"
 #include "link/link.h"
 #include "link/version_line.h"
 #include "panel/ceval_dlg.h"
@@ -21,7 +22,7 @@ void StartSlider(QSlider *slider, int id) {
     const SliderRow *row = FindSliderRow(id);
     // Range changes repaint nothing by themselves; the position set last
     // is what the slider's first paint reports.
-    slider->setRange(0, row->maximum);
+    slider->setRange(0, row->Field().max);
     slider->setTickInterval(1);
     slider->setValue(row->startPosition);
 }

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSlider>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"
 #include "panel/register_map.h"
+#include "panel/slider_action.h"
 #include "regfile/register_file.h"
 #include "res/resource.h"
 
@@ -51,6 +53,13 @@ const FieldControl kFieldControls[] = {
 };
 
 const QString kFileFilter = QStringLiteral("Register files (*.txt);;All files (*)");
+const QString kSuffix = QStringLiteral("txt");
+
+// Whether a file's name has an extension: a dot after its first character
+// (".bench" is a hidden file without one; "bench." has an empty one).
+bool HasExtension(const QString &path) {
+    return QFileInfo(path).fileName().indexOf(QLatin1Char('.'), 1) > 0;
+}
 
 QString RegisterLabel(uint8_t reg) {
     return QString::fromStdString(chip::registerLabel(reg));
@@ -82,8 +91,10 @@ std::string LocalPath(const QString &path) {
 } // namespace
 
 // Why the controls cannot show `value` in `reg` as it is, or nothing. Bits no
-// control shows are refused, except those the chip sets at reset (bit 6 of
-// Control), which the panel's own shadow carries from its start.
+// control shows are refused, except those the panel carries across its own
+// writes: the bits the chip sets at reset (bit 6 of Control), which the
+// shadow carries from its start, and a slider register's bits outside the
+// slider's field, which the slider keeps.
 std::optional<QString> CEvalDlg::Unshowable(uint8_t reg, uint8_t value) const {
     uint8_t shown = 0;
     for (const FieldControl &fc : kFieldControls) {
@@ -99,7 +110,9 @@ std::optional<QString> CEvalDlg::Unshowable(uint8_t reg, uint8_t value) const {
                 .arg(max);
     }
     const chip::Register *info = chip::findRegister(reg);
-    const uint8_t carried = info && info->reset > 0 ? static_cast<uint8_t>(info->reset) : 0;
+    uint8_t carried = info && info->reset > 0 ? static_cast<uint8_t>(info->reset) : 0;
+    if (const SliderRow *slider = FindSliderRowOf(reg))
+        carried |= static_cast<uint8_t>(~slider->Field().mask());
     const uint8_t stray = value & ~shown & ~carried;
     if (stray == 0)
         return std::nullopt;
@@ -112,10 +125,24 @@ std::optional<QString> CEvalDlg::Unshowable(uint8_t reg, uint8_t value) const {
 }
 
 void CEvalDlg::OnSaveRegisters() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save Registers"), QString(), kFileFilter);
-    if (path.isEmpty())
+    QFileDialog dialog(this, tr("Save Registers"), QString(), kFileFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // A name typed without an extension gets ".txt", so the Load dialog's
+    // first filter shows the file; the dialog asks before replacing a file
+    // under the name it then has.
+    dialog.setDefaultSuffix(kSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
+    QString path = dialog.selectedFiles().constFirst();
+    if (!HasExtension(path)) {
+        // A dialog of the desktop's own that did not add it.
+        path += QLatin1Char('.') + kSuffix;
+        if (QFileInfo::exists(path) &&
+            QMessageBox::question(this, tr("Save Registers"),
+                                  tr("%1 already exists. Replace it?").arg(path)) !=
+                QMessageBox::Yes)
+            return;
+    }
     QString error;
     if (!SaveRegisters(path, &error))
         QMessageBox::warning(this, tr("Save Registers"),
@@ -127,11 +154,28 @@ void CEvalDlg::OnLoadRegisters() {
         QFileDialog::getOpenFileName(this, tr("Load Registers"), QString(), kFileFilter);
     if (path.isEmpty())
         return;
-    QStringList problems;
-    if (!LoadRegisters(path, &problems)) {
+    const LoadResult result = LoadRegisters(path);
+    if (!result.problems.isEmpty()) {
+        QMessageBox::warning(
+            this, tr("Load Registers"),
+            tr("Nothing was loaded from %1:\n%2").arg(path, result.problems.join('\n')));
+    } else if (!result.notLoaded.empty()) {
         QMessageBox::warning(this, tr("Load Registers"),
-                             tr("Nothing was loaded from %1:\n%2").arg(path, problems.join('\n')));
+                             tr("%1 was not loaded whole.\n%2")
+                                 .arg(path, PartialLoadText(result.loaded, result.notLoaded)));
     }
+}
+
+QString PartialLoadText(const std::vector<uint8_t> &loaded, const std::vector<uint8_t> &notLoaded) {
+    auto names = [](const std::vector<uint8_t> &regs) {
+        QStringList labels;
+        for (const uint8_t reg : regs)
+            labels << RegisterLabel(reg);
+        return labels.isEmpty() ? QStringLiteral("none") : labels.join(QStringLiteral(", "));
+    };
+    return QStringLiteral(
+               "Now holding the file's values: %1.\nNot holding them (the write failed): %2.")
+        .arg(names(loaded), names(notLoaded));
 }
 
 // What the panel set: the shadows, which are what its actions last composed.
@@ -148,48 +192,52 @@ bool CEvalDlg::SaveRegisters(const QString &path, QString *error) {
 
 // The whole file is checked first, against the register rules and against
 // what the controls can show; a refused file writes nothing. Then each
-// register in address order: its shadow, its controls (a slider's memory
-// takes the written value, so its repaint does not write it again), one
-// write. A readback ends it.
-bool CEvalDlg::LoadRegisters(const QString &path, QStringList *problems) {
+// register in address order: one write, and only once the chip took it its
+// shadow, its controls and its text (a slider's memory takes the written
+// position, so its repaint does not write it again). A register the chip
+// refused keeps everything the panel showed for it. A readback ends it.
+CEvalDlg::LoadResult CEvalDlg::LoadRegisters(const QString &path) {
+    LoadResult result;
     const regfile::Contents file = regfile::read(LocalPath(path));
     for (const regfile::Problem &p : file.problems)
-        problems->append(QString::fromStdString(regfile::describe(p)));
+        result.problems.append(QString::fromStdString(regfile::describe(p)));
     for (const regfile::Entry &e : file.entries) {
         if (const auto why = Unshowable(e.reg, e.value))
-            problems->append(QStringLiteral("line %1: %2").arg(e.line).arg(*why));
+            result.problems.append(QStringLiteral("line %1: %2").arg(e.line).arg(*why));
     }
-    if (!problems->isEmpty()) {
+    if (!result.problems.isEmpty()) {
         ShowError(QStringLiteral("Invalid File"));
-        return false;
+        return result;
     }
 
     ++m_actionDepth; // the sliders' repaints come after, as events of their own
-    bool writeFailed = false;
     Pull();
     for (const regfile::Entry &e : file.entries) {
+        if (WriteRegister(e.reg, e.value)) {
+            result.notLoaded.push_back(e.reg);
+            Push(); // the register's text says "--"
+            continue;
+        }
+        result.loaded.push_back(e.reg);
         g_shadow[e.reg] = e.value;
         for (const FieldControl &fc : kFieldControls) {
             const chip::Field *field = chip::findField(fc.field);
             if (field->reg == e.reg)
                 ShowInControl(GetDlgItem(fc.id), static_cast<int>(field->valueIn(e.value)));
         }
+        if (const SliderRow *slider = FindSliderRowOf(e.reg))
+            g_lastSent[e.reg - kFirstSliderRegister] =
+                static_cast<int32_t>(slider->Field().valueIn(e.value));
         Pull(); // the boxes' fields follow the boxes
         if (QString *text = RegisterText(e.reg))
             *text = HexByte(e.value);
-        const bool failed = WriteRegister(e.reg, e.value);
-        writeFailed = writeFailed || failed;
-        // Only a value the chip took counts as sent; after a failure the
-        // slider's next repaint tries again.
-        if (e.reg >= kFirstSliderRegister && e.reg < kFirstSliderRegister + 4 && !failed)
-            g_lastSent[e.reg - kFirstSliderRegister] = e.value;
         Push();
     }
     ReadbackAll();
     --m_actionDepth;
     // The readback's success says the bus works; it must not hide that the
-    // chip did not take the file.
-    if (writeFailed)
+    // chip did not take the whole file.
+    if (!result.notLoaded.empty())
         ShowError(QStringLiteral("Write Error"));
-    return true;
+    return result;
 }

@@ -12,7 +12,7 @@ enum class Kind { PushButton, Picture, GroupBox, Label, Edit, CheckBox, List, Sl
 
 enum Style : unsigned {
     kNone = 0,
-    kReadOnly = 1u << 0,      // edit: not editable
+    kReadOnly = 1u << 0,      // edit: not editable; check box: display only
     kBorder = 1u << 1,        // edit: framed
     kTextLeft = 1u << 2,      // check box: text left of the box
     kVScroll = 1u << 3,       // list: the drop-down has a scroll bar

@@ -253,7 +253,8 @@ TEST_F(PanelE2ETest, SwResetResetsTheChipReadsBackAndZeroesBrightness) {
 
 // What a user does without meaning to write the chip: Alt+Space for the
 // window's menu with the focus on a button or a box, the wheel brushed over
-// a list and a slider, text typed into a list's field, Enter after typing.
+// a list and a slider, text typed into a list's field that names no choice,
+// Enter after typing.
 TEST_F(PanelE2ETest, AltSpaceTheWheelAndTypedListTextWriteNothing) {
     // The application's main window: a normal window, transient for none.
     const std::string properties =
@@ -281,12 +282,13 @@ TEST_F(PanelE2ETest, AltSpaceTheWheelAndTypedListTextWriteNothing) {
     ASSERT_TRUE(session->Wheel(ListEditPoint(IDC_OCP), 1));
     ASSERT_TRUE(session->Wheel(Layout().SliderEndPoint(IDC_CURRENT_B, true), -1));
 
-    // Typed text in a list is no choice: neither a prefix completed by Tab,
-    // nor a choice in another case.
+    // Typed text in a list counts when the focus leaves it: a prefix is no
+    // choice and is put back; a choice in another case is chosen and written.
     TypeIntoList(IDC_FMODE, "1");
     ASSERT_TRUE(session->Key("Tab"));
     TypeIntoList(IDC_OVP, "16 v");
     ASSERT_TRUE(session->Key("Tab"));
+    ASSERT_TRUE(session->Expect({RegisterWrite(0x02, 0x18)}, "OVP typed as 16 v"));
 
     // With the focus, the wheel moves the slider: one notch, three steps.
     GrabSlider(IDC_CURRENT_B, true);

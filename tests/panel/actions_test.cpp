@@ -129,36 +129,57 @@ TEST_F(Actions, AListWithoutASelectionWritesNothing) {
     EXPECT_EQ(Text(IDC_REG02), QStringLiteral("38"));
 }
 
-TEST_F(Actions, TypedListTextIsNoChoiceAndWritesNothing) {
-    QLineEdit *ovp = List(IDC_OVP)->lineEdit();
-    // Text that is no choice leaves the list without a selection, as typed.
-    TypeInto(ovp, QStringLiteral("33 V"));
-    EXPECT_EQ(List(IDC_OVP)->currentIndex(), -1);
-    EXPECT_EQ(ovp->text(), QStringLiteral("33 V"));
-    // A Boost change then finds no OVP code and leaves 0x02 alone.
-    ChooseItem(IDC_OCP, 0);
-    // A prefix is not completed into a choice, neither by typing nor by
-    // leaving the field; nor is a choice in another case.
-    TypeInto(List(IDC_FMODE)->lineEdit(), QStringLiteral("1"));
-    QTest::keyClick(List(IDC_FMODE)->lineEdit(), Qt::Key_Tab);
-    TypeInto(List(IDC_RAMP_OFF)->lineEdit(), QStringLiteral("1 S"));
-    QTest::keyClick(List(IDC_RAMP_OFF)->lineEdit(), Qt::Key_Tab);
+// Typed text counts when the focus leaves the list (Tab here): a choice it
+// names is chosen and written; anything else gives way to the choice.
+TEST_F(Actions, TypedListTextTakesEffectWhenTheListLosesTheFocus) {
+    struct Row {
+        int id;
+        const char *typed;
+        const char *shown; // the list's text afterwards
+        const char *write; // nullptr: nothing reaches the bus
+        const char *status;
+    };
+    // From OVP 24 V, OCP 1.2 A, Fmode 500 kHz and the ramps at their first
+    // choice, one row after the other.
+    const Row rows[] = {
+        {IDC_OVP, "40 V", "40 V", "0x02=0x78", "Ready"},      // exactly a choice
+        {IDC_FMODE, " 1mhz ", "1 MHz", "0x02=0x79", "Ready"}, // case and spaces aside
+        {IDC_RAMP_OFF, "16S", "16 s", "0x07=0x07", "Ready"},  //
+        {IDC_OCP, "abc", "1.2 A", nullptr, "Invalid choice"}, // no choice
+        {IDC_FMODE, "1", "1 MHz", nullptr, "Invalid choice"}, // a prefix is none
+        {IDC_RAMP_ON, "", "4 ms", nullptr, "Invalid choice"}, //
+        {IDC_OVP, "40v", "40 V", "0x02=0x79", "Ready"},       // as the drop-down would
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.id << " \"" << row.typed << "\"");
+        ClearCalls();
+        TypeInto(List(row.id)->lineEdit(), QString::fromLatin1(row.typed));
+        EXPECT_TRUE(calls.empty()) << "typing alone sends nothing";
+        QTest::keyClick(List(row.id), Qt::Key_Tab);
+        Settle();
+        EXPECT_FALSE(List(row.id)->hasFocus());
+        EXPECT_EQ(Writes(), row.write ? Writes_{row.write} : Writes_{});
+        EXPECT_EQ(List(row.id)->lineEdit()->text(), QString::fromUtf8(row.shown));
+        EXPECT_EQ(List(row.id)->currentText(), QString::fromUtf8(row.shown));
+        EXPECT_EQ(Text(IDC_STATUS), QString::fromLatin1(row.status));
+    }
+}
+
+// The focus moving to another list takes the first list's text before the
+// second list acts: nothing typed rides along with, or blocks, its write.
+TEST_F(Actions, TypedListTextIsTakenBeforeAnotherListActs) {
+    TypeInto(List(IDC_OVP)->lineEdit(), QStringLiteral("40 V"));
+    QTest::mouseClick(List(IDC_OCP)->lineEdit(), Qt::LeftButton);
+    QTest::keyClick(List(IDC_OCP), Qt::Key_Up);
     Settle();
-    EXPECT_TRUE(Writes().empty());
-    EXPECT_EQ(List(IDC_FMODE)->currentIndex(), -1);
-    EXPECT_EQ(List(IDC_FMODE)->lineEdit()->text(), QStringLiteral("1"));
-    EXPECT_EQ(List(IDC_RAMP_OFF)->currentIndex(), -1);
-    EXPECT_EQ(g_shadow[0x02], 0x38);
+    EXPECT_EQ(Writes(), (Writes_{"0x02=0x78", "0x02=0x70"}));
 
-    // Typing a choice exactly selects it, without writing.
-    TypeInto(ovp, QStringLiteral("40 V"));
-    EXPECT_EQ(List(IDC_OVP)->currentIndex(), 3);
-    EXPECT_TRUE(Writes().empty());
-
-    // Choosing from the drop-down shows the choice's text again and writes.
-    ChooseItem(IDC_FMODE, 1);
-    EXPECT_EQ(List(IDC_FMODE)->lineEdit()->text(), QStringLiteral("1 MHz"));
-    EXPECT_EQ(Writes(), (Writes_{"0x02=0x61"})); // 40 V, 600 mA, 1 MHz
+    ClearCalls();
+    TypeInto(List(IDC_OCP)->lineEdit(), QStringLiteral("abc"));
+    ChooseItem(IDC_OVP, 0); // "16 V", with the mouse
+    EXPECT_EQ(Writes(), (Writes_{"0x02=0x10"}));
+    EXPECT_EQ(List(IDC_OCP)->currentText(), QStringLiteral("1.0 A"));
+    EXPECT_EQ(vtx::sim::chipRegister(0x02), 0x10);
 }
 
 TEST_F(Actions, TheWheelMovesOnlyAListOrSliderThatHasTheFocus) {
@@ -466,27 +487,53 @@ TEST_F(Actions, AFailedWriteKeepsTheComposedShadowForTheNextSuccess) {
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Ready"));
 }
 
-TEST_F(Actions, ASliderWhoseWriteFailedSendsItsPositionAtTheNextRepaint) {
+// A failed slider write counts as sent: repaints (here after the board got
+// its supply back, with the pointer moving over the slider) write nothing;
+// the user's next move does.
+TEST_F(Actions, ASliderWhoseWriteFailedWritesAgainOnlyAtTheNextMove) {
     QSlider *slider = Slider(IDC_CURRENT_A);
     slider->setFocus();
-    vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
+    vtxPower_WriteControl(g_hLink, 0, 0);
     QTest::keyClick(slider, Qt::Key_Left);
     Settle();
-    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("--"));
-    EXPECT_EQ(vtx::sim::chipRegister(0x05), 0x1F);
-    vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterWrite);
-    ClearCalls();
-    slider->update();
-    Settle();
     EXPECT_EQ(Writes(), (Writes_{"0x05=0x1E"}));
-    EXPECT_EQ(vtx::sim::chipRegister(0x05), 0x1E);
-    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("1E"));
-    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Ready"));
-    // Sent once; further repaints are quiet again.
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("--"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    vtxPower_WriteControl(g_hLink, 1, 0);
     ClearCalls();
-    slider->update();
+    for (int x = 0; x < slider->width(); x += 4) {
+        QTest::mouseMove(slider, QPoint(x, slider->height() / 2));
+        slider->repaint();
+    }
     Settle();
     EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("--"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_EQ(vtx::sim::chipRegister(0x05), 0x1F);
+
+    QTest::keyClick(slider, Qt::Key_Left);
+    Settle();
+    EXPECT_EQ(Writes(), (Writes_{"0x05=0x1D"}));
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("1D"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Ready"));
+}
+
+// The readback column shows what was read until a slider writes.
+TEST_F(Actions, ASliderRepaintLeavesTheTextAReadbackShowed) {
+    vtx::sim::setChipRegister(0x03, 0xC8); // by a script
+    ClickButton(IDC_READBACK_ALL);
+    ClearCalls();
+    QSlider *slider = Slider(IDC_BRIGHT_A);
+    QTest::mouseMove(slider, slider->rect().center());
+    slider->repaint();
+    Settle();
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(Text(IDC_REG03), QStringLiteral("C8"));
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_Right);
+    Settle();
+    EXPECT_EQ(Writes(), (Writes_{"0x03=0x01"}));
+    EXPECT_EQ(Text(IDC_REG03), QStringLiteral("01"));
 }
 
 TEST_F(Actions, AReadbackWithAFailedReadEndsWithReadError) {

@@ -80,7 +80,10 @@ void PanelTest::ClickButton(int id) {
 }
 
 void PanelTest::ChooseItem(int listId, int index) {
+    // The user's click on the list gives it the focus, as one on its arrow
+    // does before the drop-down opens.
     QComboBox *list = List(listId);
+    QTest::mouseClick(list->lineEdit(), Qt::LeftButton);
     list->showPopup();
     Settle();
     QAbstractItemView *view = list->view();

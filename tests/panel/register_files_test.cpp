@@ -197,26 +197,67 @@ TEST_F(RegisterFiles, ARefusedFileWritesNothingAndNamesItsLines) {
     EXPECT_TRUE(calls.empty());
 }
 
-TEST_F(RegisterFiles, AWriteTheChipRefusesIsShownAfterTheReadback) {
-    WriteFile("boxes.txt", "0x00 0xC4\n0x07 0x31\n");
+// A register the chip refuses keeps what the panel showed for it; a message
+// names what the file reached and what it did not.
+TEST_F(RegisterFiles, APartlyFailedLoadMovesOnlyWhatTheChipTook) {
     WriteFile("bench.txt", kSetUp);
-    vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
-    // The readback works; it must not hide that the chip took nothing.
-    Press(Qt::Key_O, "boxes.txt");
-    EXPECT_EQ(Writes(), (Writes_{"0x00=0xC4", "0x07=0x31"}));
+    // The write of 0x03 fails, and only that one.
+    vtx::test::setTraceSink([this](const std::string &line) {
+        calls.push_back(line);
+        if (line.rfind("vtxI2C_RegisterWrite(1, 0x36, 0x02", 0) == 0)
+            vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
+        else if (line.rfind("vtxI2C_RegisterWrite(1, 0x36, 0x03", 0) == 0)
+            vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterWrite);
+    });
+    const QString message = Press(Qt::Key_O, "bench.txt");
+    EXPECT_EQ(Writes(), (Writes_{"0x00=0x55", "0x01=0x15", "0x02=0x6E", "0x03=0x80", "0x04=0xC8",
+                                 "0x05=0x10", "0x06=0x05", "0x07=0x1A", "0x08=0x2F"}));
+    EXPECT_TRUE(message.contains(
+        "Now holding the file's values: register 0x00 (Control), register 0x01 (Configuration), "
+        "register 0x02 (Boost Control), register 0x04 (Brightness, Bank B), register 0x05 (Max "
+        "Current, Bank A), register 0x06 (Max Current, Bank B), register 0x07 (Ramp Times, On and "
+        "Off), register 0x08 (Ramp Times, Start and Stop).\n"
+        "Not holding them (the write failed): register 0x03 (Brightness, Bank A)."))
+        << message.toStdString();
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
-    EXPECT_EQ(Text(IDC_REG00), QStringLiteral("C0")) << "what the chip holds";
-
-    ClearCalls();
-    Press(Qt::Key_O, "bench.txt");
-    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
-    EXPECT_EQ(Writes().size(), 9u + 4u) << "each slider's repaint tries its write again";
+    EXPECT_EQ(Slider(IDC_BRIGHT_A)->value(), 0) << "the slider of the refused register stays";
+    EXPECT_EQ(g_shadow[0x03], 0x00);
+    EXPECT_EQ(Slider(IDC_BRIGHT_B)->value(), 0xC8);
+    EXPECT_EQ(List(IDC_OVP)->currentText(), QStringLiteral("40 V"));
     EXPECT_EQ(vtx::sim::chipRegister(0x03), 0x00);
-    vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterWrite);
+    EXPECT_EQ(vtx::sim::chipRegister(0x04), 0xC8);
+    EXPECT_EQ(Text(IDC_REG03), QStringLiteral("00")) << "what the chip holds";
+
+    // Nothing goes out later on its own.
     ClearCalls();
-    Slider(IDC_BRIGHT_A)->repaint();
+    for (int id : {IDC_BRIGHT_A, IDC_BRIGHT_B, IDC_CURRENT_A, IDC_CURRENT_B})
+        Slider(id)->repaint();
     Settle();
-    EXPECT_EQ(Writes(), Writes_{"0x03=0x80"});
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(RegisterFiles, ALoadOnAnUnpoweredBoardMovesNothing) {
+    WriteFile("bench.txt", kSetUp);
+    vtxPower_WriteControl(g_hLink, 0, 0);
+    const QString message = Press(Qt::Key_O, "bench.txt");
+    EXPECT_EQ(Writes().size(), 9u);
+    EXPECT_TRUE(message.contains("Now holding the file's values: none.")) << message.toStdString();
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_EQ(Shadows(), (std::vector<int>{0xC0, 0x18, 0x38, 0, 0, 0x1F, 0x1F, 0, 0}));
+    EXPECT_TRUE(Checked(IDC_SLEEP));
+    EXPECT_EQ(List(IDC_OVP)->currentText(), QStringLiteral("24 V"));
+    EXPECT_EQ(Slider(IDC_CURRENT_A)->value(), 31);
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("--"));
+
+    // The supply back and the pointer over the sliders: nothing is written.
+    vtxPower_WriteControl(g_hLink, 1, 0);
+    ClearCalls();
+    for (int id : {IDC_BRIGHT_A, IDC_BRIGHT_B, IDC_CURRENT_A, IDC_CURRENT_B}) {
+        QTest::mouseMove(Slider(id), Slider(id)->rect().center());
+        Slider(id)->repaint();
+    }
+    Settle();
+    EXPECT_TRUE(Writes().empty());
 }
 
 // Save, restart the panel, load: the same controls and the same chip.

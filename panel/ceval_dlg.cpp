@@ -105,6 +105,7 @@ void CEvalDlg::Create() {
     load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     addAction(save);
     addAction(load);
+    m_systemMenu->addAction(tr("&Diagnose Adapter..."))->setData(IDM_DIAGNOSE);
     QAction *close = m_systemMenu->addAction(tr("&Close"));
     close->setData(SC_CLOSE);
     connect(m_systemMenu, &QMenu::triggered, this,
@@ -204,8 +205,35 @@ void CEvalDlg::SetStatus(const QString &text) {
 
 void CEvalDlg::ShowError(const QString &text) {
     m_errorText = text;
+    // A device error keeps the library's reason for it; a typing error has
+    // none.
+    m_errorReason.clear();
+    if (text == QLatin1String("Read Error") || text == QLatin1String("Write Error")) {
+        std::string why;
+        LinkLastError(&why);
+        m_errorReason = QString::fromStdString(why);
+    }
     if (!m_linkFailed)
         SetDlgItemText(IDC_STATUS, text);
+    ShowStatusReason();
+}
+
+void CEvalDlg::NoteLinkFailure() {
+    m_linkFailed = true;
+    std::string why;
+    m_linkResult = LinkLastError(&why);
+    m_linkReason = QString::fromStdString(why);
+    ShowStatusReason();
+}
+
+void CEvalDlg::ShowStatusReason() {
+    // The status line keeps its short text; what the terminal was told is
+    // there when the pointer rests on it.
+    const QString &reason = m_linkFailed ? m_linkReason : m_errorReason;
+    if (QWidget *status = GetDlgItem(IDC_STATUS)) {
+        status->setToolTip(reason);
+        status->setAccessibleDescription(reason);
+    }
 }
 
 void CEvalDlg::NoteAccess(bool failed, const QString &errorText) {
@@ -214,6 +242,8 @@ void CEvalDlg::NoteAccess(bool failed, const QString &errorText) {
     } else if (!m_errorText.isEmpty()) {
         // The bus works again.
         m_errorText.clear();
+        m_errorReason.clear();
+        ShowStatusReason();
         SetStatus(QStringLiteral("Ready"));
     }
 }

@@ -81,6 +81,9 @@ public:
     // dialog, then SaveRegisters or LoadRegisters.
     void OnSaveRegisters();
     void OnLoadRegisters();
+    // The context menu's Diagnose Adapter...: the adapter chain checked as
+    // `xq4620 doctor` checks it, the report in a dialog.
+    void OnDiagnoseAdapter();
     void OnPaint(EventArgs &args);
     void OnQueryDragIcon(EventArgs &args);
 
@@ -148,6 +151,9 @@ public:
     // After each device access: a failure shows `errorText`; a success
     // after an error shows "Ready".
     void NoteAccess(bool failed, const QString &errorText);
+    // The adapter failed to open or set up: from now on the status line says
+    // "USB Initialization Error", and its tooltip why.
+    void NoteLinkFailure();
 
     // Writes the low byte of `value` to `reg`. On failure the register's
     // text (where it has one) shows "--" and the status "Write Error".
@@ -215,6 +221,11 @@ private:
     bool m_linkFailed = false;
     bool m_ending = false;
     QString m_errorText; // the error the status line holds, until an access succeeds
+    // Why, in the adapter library's words: the status line's tooltip.
+    QString m_errorReason;
+    int32_t m_linkResult = 0;
+    QString m_linkReason;
+    void ShowStatusReason();
     int m_actionDepth = 0;
     int m_currentDrawId = 0;
 };

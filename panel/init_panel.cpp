@@ -83,7 +83,7 @@ bool CEvalDlg::InitPanel() {
     uint8_t firmware = 0;
     if (LinkOpen(&firmware) != 0) {
         SetStatus(QStringLiteral("USB Initialization Error"));
-        m_linkFailed = true;
+        NoteLinkFailure();
     } else {
         uint8_t firmware2 = 0;
         LinkFirmwareVersion(&firmware2);

@@ -15,6 +15,8 @@ void CEvalDlg::OnSysCommand(EventArgs &args) {
         OnSaveRegisters();
     } else if (command == IDM_LOADREGS) {
         OnLoadRegisters();
+    } else if (command == IDM_DIAGNOSE) {
+        OnDiagnoseAdapter();
     } else if (command == SC_CLOSE) {
         close();
     }

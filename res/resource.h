@@ -19,6 +19,7 @@
 #define IDM_ABOUTBOX 0x0010
 #define IDM_SAVEREGS 0x0020
 #define IDM_LOADREGS 0x0030
+#define IDM_DIAGNOSE 0x0040
 #define SC_CLOSE 0xF060
 
 // Controls of the panel.

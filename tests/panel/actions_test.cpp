@@ -3,11 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
@@ -540,6 +543,8 @@ TEST_F(Actions, AReadbackWithAFailedReadEndsWithReadError) {
     vtx::test::forceResult(vtx::test::Call::I2C_RegisterRead, -EIO);
     ClickButton(IDC_READBACK_ALL);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));
+    EXPECT_EQ(Tip(), QStringLiteral("the transfer failed (I/O error): check the wiring, the "
+                                    "address and that the board is powered"));
     EXPECT_EQ(Text(IDC_REG0A), QStringLiteral("--"));
     Slider(IDC_BRIGHT_A)->update();
     Settle();
@@ -547,6 +552,7 @@ TEST_F(Actions, AReadbackWithAFailedReadEndsWithReadError) {
     vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterRead);
     ClickButton(IDC_READBACK_ALL);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
+    EXPECT_EQ(Tip(), QString()) << "no reason outlives its error";
     EXPECT_EQ(Text(IDC_REG0A), QStringLiteral("46"));
 }
 
@@ -555,6 +561,7 @@ TEST_F(Actions, AnUnpoweredBoardAndAPulledAdapterAreShownAsErrors) {
     vtxPower_WriteControl(g_hLink, 0, 0);
     ClickBox(IDC_LINEAR_A);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_TRUE(Tip().startsWith(QStringLiteral("no chip answers at address 0x36: "))) << Tip().toStdString();
     EXPECT_EQ(Text(IDC_REG00), QStringLiteral("--"));
     ClickButton(IDC_READBACK_ALL);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));
@@ -564,6 +571,8 @@ TEST_F(Actions, AnUnpoweredBoardAndAPulledAdapterAreShownAsErrors) {
     QTest::keyClick(Slider(IDC_BRIGHT_B), Qt::Key_Right);
     Settle();
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    EXPECT_EQ(Tip(), QStringLiteral("the adapter was unplugged: plug it back in and restart the "
+                                    "program"));
     EXPECT_EQ(Text(IDC_REG04), QStringLiteral("--"));
     EXPECT_EQ(vtx::sim::chipRegister(0x00), 0xC4);
     EXPECT_EQ(vtx::sim::chipRegister(0x04), 0x00);
@@ -653,6 +662,37 @@ struct AboutWatcher {
 
 } // namespace
 
+TEST_F(Actions, DiagnoseAdapterShowsTheDoctorsReportToCopy) {
+    QString report, copied;
+    QTimer::singleShot(50, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        auto *text = dialog->findChild<QPlainTextEdit *>();
+        report = text->toPlainText();
+        EXPECT_TRUE(text->isReadOnly());
+        EXPECT_TRUE(text->textInteractionFlags() & Qt::TextSelectableByMouse);
+        for (QPushButton *button : dialog->findChildren<QPushButton *>())
+            if (button->text() == QStringLiteral("&Copy"))
+                button->click();
+        copied = QGuiApplication::clipboard()->text();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    ClearCalls();
+    dlg->GetSystemMenu()->actions().at(2)->trigger(); // above Close
+    EXPECT_EQ(report,
+              QStringLiteral("Adapter: VTX_ADAPTER=sim\n"
+                             "ok    adapter  the simulated evaluation board, this program's own\n"
+                             "ok    chip     an XQ4620 answers at 0x36: part number 0x46 0x20, "
+                             "silicon revision 0x01\n"
+                             "The panel would work.\n"));
+    EXPECT_EQ(copied, report);
+    // The adapter the panel opened at start, read, never opened again.
+    EXPECT_EQ(calls, (std::vector<std::string>{"vtxI2C_RegisterRead(1, 0x36, 0x0A) = 70",
+                                               "vtxI2C_RegisterRead(1, 0x36, 0x0B) = 32",
+                                               "vtxI2C_RegisterRead(1, 0x36, 0x12) = 1"}));
+}
+
 TEST_F(Actions, TheAboutEntryOpensTheAboutBox) {
     AboutWatcher watcher;
     watcher.Arm(dlg.get());
@@ -674,6 +714,6 @@ TEST_F(Actions, TheAboutEntryOpensTheAboutBox) {
     EXPECT_TRUE(dlg->isVisible());
 
     // Close, the entry before the separator, ends the panel.
-    menu->actions().at(2)->trigger();
+    menu->actions().at(3)->trigger();
     EXPECT_FALSE(dlg->isVisible());
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "panel_fixture.h"
 
+#include "res/resource.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
@@ -154,4 +156,8 @@ void PanelTest::DragSlider(int id, int value) {
         QTest::keyClick(slider, slider->value() < value ? Qt::Key_Right : Qt::Key_Left);
         Settle();
     }
+}
+
+QString PanelTest::Tip() const {
+    return dlg->GetDlgItem(IDC_STATUS)->toolTip();
 }

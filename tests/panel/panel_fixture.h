@@ -58,6 +58,8 @@ protected:
     QComboBox *List(int id) const;
     QSlider *Slider(int id) const;
     QString Text(int id) const;
+    // The status line's tooltip.
+    QString Tip() const;
     bool Checked(int id) const;
 
     std::unique_ptr<CEvalDlg> dlg;

@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QSlider>
+#include <cerrno>
 
 #include "link/link.h"
 #include "panel/register_map.h"
@@ -119,15 +120,16 @@ TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {
 TEST_F(PanelTest, TheContextMenuEndsWithTheAboutEntry) {
     StartPanel();
     const QList<QAction *> actions = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 5);
+    ASSERT_EQ(actions.size(), 6);
     EXPECT_EQ(actions[0]->text(), QStringLiteral("&Save Registers..."));
     EXPECT_EQ(actions[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     EXPECT_EQ(actions[1]->text(), QStringLiteral("&Load Registers..."));
     EXPECT_EQ(actions[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
-    EXPECT_EQ(actions[2]->text(), QStringLiteral("&Close"));
-    EXPECT_TRUE(actions[3]->isSeparator());
-    EXPECT_EQ(actions[4]->text(), QStringLiteral("&About XQ4620..."));
-    EXPECT_EQ(actions[4]->data().toInt(), IDM_ABOUTBOX);
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("&Diagnose Adapter..."));
+    EXPECT_EQ(actions[3]->text(), QStringLiteral("&Close"));
+    EXPECT_TRUE(actions[4]->isSeparator());
+    EXPECT_EQ(actions[5]->text(), QStringLiteral("&About XQ4620..."));
+    EXPECT_EQ(actions[5]->data().toInt(), IDM_ABOUTBOX);
 }
 
 // Without a working adapter the panel still opens, says so, and keeps
@@ -136,18 +138,25 @@ class NoAdapter : public PanelTest, public ::testing::WithParamInterface<const c
 
 TEST_P(NoAdapter, PanelOpensAndTheErrorStays) {
     const std::string how = GetParam();
+    // The status line's tooltip: why, in the library's words.
+    QString why = QStringLiteral("no adapter found");
     if (how == "no controller") {
         vtx::test::forceResult(Call::FindControllers, 0);
     } else if (how == "version read fails") {
         vtx::test::forceResult(Call::FirmwareVersion_Read, -5);
+        why = QStringLiteral("the transfer failed (I/O error): check the wiring, the address and "
+                             "that the board is powered");
     } else if (how == "unplugged") {
         vtx::sim::unplug();
     } else if (how == "power fails") {
-        vtx::test::forceResult(Call::Power_WriteControl, -5);
+        vtx::test::forceResult(Call::Power_WriteControl, -ESHUTDOWN);
+        why = QStringLiteral("the adapter was unplugged or shut down: plug it back in and "
+                             "restart the program");
     }
     StartPanel();
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("USB Initialization Error"));
+    EXPECT_EQ(dlg->GetDlgItem(IDC_STATUS)->toolTip(), why);
     EXPECT_EQ(Text(IDC_VERSION), QStringLiteral("Version"));
     for (int id : {IDC_REG00, IDC_REG09, IDC_REG12})
         EXPECT_EQ(Text(id), QStringLiteral("--"));
@@ -161,6 +170,7 @@ TEST_P(NoAdapter, PanelOpensAndTheErrorStays) {
     ClickButton(IDC_SW_RESET);
     Settle();
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("USB Initialization Error"));
+    EXPECT_EQ(dlg->GetDlgItem(IDC_STATUS)->toolTip(), why) << "the start-up's reason stays";
 }
 
 INSTANTIATE_TEST_SUITE_P(Panel, NoAdapter,

@@ -4,6 +4,7 @@
 #include "fake_sysfs.h"
 #include "vtx/i2cdev/detect.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace vtx::i2cdev;
@@ -73,6 +74,28 @@ TEST(I2cDevDetect, OnlyABridgeDriverMakesAUsbBusCount) {
         EXPECT_EQ(buses[0].driver, *r.driver ? r.driver : "usb");
         EXPECT_EQ(detect(sys).size(), r.counted ? 1u : 0u) << r.driver;
     }
+}
+
+// The package's udev rule, made at build time, opens exactly the buses of the
+// drivers detection counts: to the i2c group and, through uaccess, to the
+// person at the seat. Every rule line names one driver; none matches more.
+TEST(I2cDevDetect, TheUdevRuleNamesTheDriversDetectionCountsAndNoOthers) {
+    std::ifstream in(XQ_UDEV_RULE);
+    ASSERT_TRUE(in) << XQ_UDEV_RULE;
+    std::vector<std::string> drivers;
+    const std::string key = "DRIVERS==\"";
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        for (const char *part : {"SUBSYSTEM==\"i2c-dev\", KERNEL==\"i2c-[0-9]*\", ",
+                                 ", GROUP=\"i2c\", MODE=\"0660\", TAG+=\"uaccess\""})
+            EXPECT_NE(line.find(part), std::string::npos) << line;
+        const size_t at = line.find(key);
+        ASSERT_NE(at, std::string::npos) << "a rule for every bus: " << line;
+        const size_t from = at + key.size();
+        drivers.push_back(line.substr(from, line.find('"', from) - from));
+    }
+    EXPECT_EQ(drivers, vtx::i2cdev::bridgeDrivers());
 }
 
 TEST(I2cDevDetect, TunerOnALowerBusNumberIsSkippedForTheBridge) {

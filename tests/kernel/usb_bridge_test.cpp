@@ -256,6 +256,9 @@ TEST_F(UsbBridge, UdevRuleHandsTheGroupTheBridgeAndNotTheStub) {
     EXPECT_NE(bridgeLog.find("Setting permissions " + bridge.bus() + ", uid=0, gid=998, mode=0660"),
               std::string::npos)
         << bridgeLog;
+    // The person at the seat gets it too, without joining the group.
+    EXPECT_NE(bridgeLog.find("uaccess"), std::string::npos) << bridgeLog;
+    EXPECT_EQ(stubLog.find("uaccess"), std::string::npos) << stubLog;
     // The rule was read, and the stub's node stayed root's alone.
     EXPECT_NE(stubLog.find("Reading rules file: /etc/udev/rules.d/60-xq4620-panel-i2c.rules"),
               std::string::npos)

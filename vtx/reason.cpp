@@ -21,6 +21,10 @@ struct Row {
 
 const char kCheckBoard[] = "check the wiring, the address and that the board is powered";
 const char kRestart[] = "plug it back in and restart the program";
+const char kNoAccess[] =
+    "at a desktop, the package's udev rule lets you open a USB-to-I2C bridge (install it, then "
+    "plug the adapter in again); elsewhere join the i2c group (sudo usermod -aG i2c $USER) and "
+    "log in again; xq4620 doctor says which";
 
 // What each code means coming back from a transfer, as the kernel's USB-to-I2C
 // bridge drivers and the USB core beneath them use it:
@@ -77,12 +81,8 @@ const Row kRows[] = {
      "board",
      "xq4620 doctor names a driver bound there; unbind it, or close the other program"},
     {nullptr, EOPNOTSUPP, "the adapter cannot do SMBus byte-data transfers", "use another adapter"},
-    {nullptr, EACCES, "permission denied",
-     "join the i2c group (sudo usermod -aG i2c $USER) and log in again, or install the package's "
-     "udev rule and plug the adapter in again"},
-    {nullptr, EPERM, "permission denied",
-     "join the i2c group (sudo usermod -aG i2c $USER) and log in again, or install the package's "
-     "udev rule and plug the adapter in again"},
+    {nullptr, EACCES, "permission denied", kNoAccess},
+    {nullptr, EPERM, "permission denied", kNoAccess},
     {nullptr, ENOENT, "no such device node",
      "load the i2c-dev module (sudo modprobe i2c-dev) and check the bus number (ls /dev/i2c-*)"},
     {nullptr, ENOTTY, "not an I2C bus device node", "name one such as /dev/i2c-1"},

@@ -48,7 +48,7 @@ const Row kRows[] = {
     {"", -EIO, 0x36, "the transfer failed (I/O error)", "no chip"},
     {"", -EBUSY, 0x36, "the chip at address 0x36 is busy: a kernel driver", ""},
     {"", -EOPNOTSUPP, -1, "the adapter cannot do SMBus byte-data transfers", ""},
-    {"", -EACCES, -1, "permission denied: join the i2c group", ""},
+    {"", -EACCES, -1, "permission denied: at a desktop, the package's udev rule", ""},
     {"", -ENOSPC, -1, "No space left on device", ""},
     {"", 5, -1, "unexpected result 5", ""},
     {"", INT32_MIN, -1, "unexpected result -2147483648", ""},

@@ -32,7 +32,6 @@ std::string hexAddress(unsigned device) {
     return text;
 }
 
-const char *const kGroupHint = "join the i2c group (sudo usermod -aG i2c $USER) and log in again";
 const char *const kModuleHint =
     "load the i2c-dev module (sudo modprobe i2c-dev) and check the bus number (ls /dev/i2c-*)";
 
@@ -80,7 +79,7 @@ int32_t I2cDevBackend::fromErrno(Trouble fallback, const std::string &path, int 
     switch (err) {
     case EACCES:
     case EPERM:
-        tell(Trouble::Permission, err, path + ": " + reason + ": " + kGroupHint);
+        tell(Trouble::Permission, err, path + ": " + vtx::reason(-err));
         break;
     case ENOENT:
         tell(Trouble::NoNode, err, path + ": " + reason + ": " + kModuleHint);

@@ -81,11 +81,10 @@ private:
             std::string name;
             vtx::i2cdev::readAttribute(
                 (fs::path(env_.sysfsRoot) / "class/i2c-dev" / bus.name / "name").string(), name);
-            std::string found =
-                "\"" + name + "\", driver " + (bus.driver.empty() ? "none" : bus.driver) + ": ";
+            std::string found = "\"" + name + "\": ";
             if (bus.bridge())
-                found +=
-                    "a USB-to-I2C bridge" + (bus.serial.empty() ? "" : ", serial " + bus.serial);
+                found += "a USB-to-I2C bridge, driver " + bus.driver +
+                         (bus.serial.empty() ? "" : ", serial " + bus.serial);
             else
                 found += "no bridge (" + vtx::i2cdev::whyNotBridge(bus) + ")";
             add(bus.name, Verdict::Info, found);
@@ -110,8 +109,9 @@ private:
             bus = bridges.front().bus;
             path = env_.devDir + "/" + bus.name;
             add("bridge", Verdict::Pass,
-                bus.name + " (" + bus.driver + "), the first of " + std::to_string(bridges.size()) +
-                    " bridge" + (bridges.size() == 1 ? "" : "s"));
+                bus.name + (bridges.size() == 1
+                                ? ", the only bridge"
+                                : ", the first of " + std::to_string(bridges.size()) + " bridges"));
         } else {
             path = env_.setting;
         }
@@ -160,7 +160,9 @@ private:
     }
 
     std::string describe(const NodeFacts &node) const {
-        std::string text = modeText(node.mode) + " " + owner(node.uid) + ":" + group(node.gid);
+        const bool acl = !node.aclUsers.empty() || !node.aclGroups.empty();
+        std::string text =
+            modeText(node.mode) + (acl ? "+ " : " ") + owner(node.uid) + ":" + group(node.gid);
         for (const auto &[uid, perm] : node.aclUsers)
             text += ", ACL user " + owner(uid) + " " + perms(perm);
         for (const auto &[gid, perm] : node.aclGroups)

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QTest>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -19,6 +20,7 @@
 #include "bench/bench_support.h"
 #include "bench/panel_harness.h"
 #include "res/resource.h"
+#include "vtx/vtx_testing.h"
 
 namespace {
 
@@ -221,6 +223,40 @@ public:
         Print("SW Reset, sliders moved: reads", c.reads, 13);
     }
 
+    // A slider step the chip refuses counts as sent: once the chip answers
+    // again, repaints and the pointer over the slider write nothing; the
+    // user's next step writes.
+    void RefusedSliderWrite() {
+        QSlider *slider = bench::Slider(m_dlg, IDC_BRIGHT_B);
+        slider->setFocus();
+        bench::Settle();
+        m_rec.Clear();
+        vtx::test::forceResult(vtx::test::Call::I2C_RegisterWrite, -EIO);
+        bench::PressKey(slider, slider->value() == 0 ? Qt::Key_Right : Qt::Key_Left);
+        bench::Settle();
+        vtx::test::clearForcedResult(vtx::test::Call::I2C_RegisterWrite);
+        CallCounts c = Since();
+        Print("slider step the chip refuses: writes", c.writes, 1);
+        Print("slider step the chip refuses: other calls", c.total() - c.writes, 0);
+
+        m_rec.Clear();
+        for (int i = 0; i < 20; ++i)
+            slider->repaint();
+        for (int x = 0; x < slider->width(); x += 8) {
+            QTest::mouseMove(slider, QPoint(x, slider->height() / 2));
+            QApplication::processEvents();
+        }
+        bench::Settle();
+        Print("then 20 repaints and the pointer over it: calls", Since().total(), 0);
+
+        m_rec.Clear();
+        bench::PressKey(slider, Qt::Key_Home);
+        bench::Settle();
+        c = Since();
+        Print("then the next step: writes", c.writes, 1);
+        Print("then the next step: other calls", c.total() - c.writes, 0);
+    }
+
 private:
     CEvalDlg &m_dlg;
     bench::CallRecorder &m_rec;
@@ -245,6 +281,7 @@ int main(int argc, char **argv) {
     scenarios.RepaintsWithoutChange();
     scenarios.Sweeps();
     scenarios.ReadbackAndReset();
+    scenarios.RefusedSliderWrite();
     dlg->hide();
     return 0;
 }

@@ -9,9 +9,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <algorithm>
 
 #include "res/resource.h"
@@ -24,6 +26,11 @@ DialogUnits DialogUnits::ForFont(const QFont &font) {
 }
 
 namespace {
+
+// How far to its right a label looks for the field it names, and the least
+// room it leaves before that field; dialog units.
+constexpr int kFieldReach = 12;
+constexpr int kLabelGap = 3;
 
 // Keeps a display-only box as it is shown: no click, key or focus changes it.
 class DisplayOnly : public QObject {
@@ -42,6 +49,35 @@ protected:
         default:
             return QObject::eventFilter(watched, event);
         }
+    }
+};
+
+// A group box as the template draws it: the frame's top line at half the
+// caption's height below the box's top, broken where the caption runs
+// through it. (Qt's own styles put the caption above the frame and the line
+// lower down, where the template has placed fields.)
+class TemplateGroupBox : public QGroupBox {
+public:
+    TemplateGroupBox(const QString &title, QWidget *parent) : QGroupBox(title, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const int pad = metrics.averageCharWidth() / 2;
+        const QRect caption(metrics.averageCharWidth(), 0,
+                            metrics.horizontalAdvance(title()) + 2 * pad, metrics.height());
+        // The outline colour of the desktop style's frames, drawn here
+        // because a style may move a group box's frame below its caption.
+        painter.setClipRegion(QRegion(rect()) - QRegion(caption));
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(palette().color(QPalette::Window).darker(140));
+        const QRectF frame =
+            QRectF(rect().adjusted(0, metrics.height() / 2, -1, -1)).translated(0.5, 0.5);
+        painter.drawRoundedRect(frame, 2, 2);
+        painter.setClipping(false);
+        style()->drawItemText(&painter, caption, Qt::AlignCenter | Qt::TextShowMnemonic, palette(),
+                              isEnabled(), title(), QPalette::WindowText);
     }
 };
 
@@ -68,10 +104,10 @@ QWidget *MakeControl(QDialog *dialog, const res::ControlTemplate &c) {
         return picture;
     }
     case res::Kind::GroupBox: {
-        auto *group = new QGroupBox(text, dialog);
+        auto *group = new TemplateGroupBox(text, dialog);
         // A frame drawn around its neighbours; they are its siblings, not
         // its children, so it must never take their clicks. It paints no
-        // background, so where it stands in the stacking order is moot.
+        // background, and nothing stands on its lines.
         group->setAttribute(Qt::WA_TransparentForMouseEvents);
         return group;
     }
@@ -150,6 +186,42 @@ void FitText(QWidget *widget, const QList<QWidget *> &others) {
     }
 }
 
+// A label with an edit or a list just to its right on its line names that
+// field. Its text is centred on the field's height and ends at least a small
+// gap before the field, taking free room to its left when it needs it.
+void PlaceBesideField(QLabel *label, const QList<QWidget *> &all, const DialogUnits &units) {
+    const QRect rect = label->geometry();
+    QWidget *field = nullptr;
+    for (QWidget *other : all) {
+        if (!qobject_cast<QLineEdit *>(other) && !qobject_cast<QComboBox *>(other))
+            continue;
+        const QRect g = other->geometry();
+        const int gap = g.left() - rect.right() - 1;
+        const bool onItsLine = g.top() <= rect.bottom() && g.bottom() >= rect.top();
+        if (onItsLine && gap >= 0 && gap <= units.x(kFieldReach) &&
+            (!field || g.left() < field->geometry().left()))
+            field = other;
+    }
+    if (!field)
+        return;
+    const QRect target = field->geometry();
+    const int end = target.left() - units.x(kLabelGap); // first pixel the text may not take
+    QRect placed(rect.left(), target.top(), rect.width(), target.height());
+    const int wanted = label->sizeHint().width();
+    if (placed.left() + wanted > end)
+        placed.setLeft(end - wanted);
+    if (placed.right() >= end)
+        placed.setRight(end - 1);
+    const bool free = std::none_of(all.begin(), all.end(), [&](QWidget *other) {
+        return other != label && !qobject_cast<QGroupBox *>(other) &&
+               other->geometry().intersects(placed);
+    });
+    if (free) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setGeometry(placed);
+    }
+}
+
 // The template lets the scale labels under the brightness sliders ("FF")
 // reach a dialog unit into the slider's rectangle; the slider gives that
 // row up, so nothing is drawn over anything else.
@@ -193,6 +265,11 @@ QHash<int, QWidget *> BuildDialog(QDialog *dialog, const res::DialogTemplate &tm
                 QWidget::setTabOrder(previousFocusable, widget);
             previousFocusable = widget;
         }
+    }
+    for (QWidget *text : texts) {
+        if (auto *label = qobject_cast<QLabel *>(text);
+            label && label->property(kControlIdProperty).toInt() == IDC_STATIC)
+            PlaceBesideField(label, all, units);
     }
     for (QWidget *text : texts)
         FitText(text, all);

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -70,6 +71,28 @@ QString WidgetText(const QWidget *w) {
     return {};
 }
 
+// The edit or list a label stands beside, naming it: the nearest one to its
+// right on its line, less than 12 dialog units away; null for none.
+QWidget *BesideAField(const QWidget *w, const QList<QWidget *> &all) {
+    const auto *label = qobject_cast<const QLabel *>(w);
+    if (!label || !label->pixmap().isNull() ||
+        label->property(kControlIdProperty).toInt() != IDC_STATIC)
+        return nullptr;
+    const DialogUnits units = DialogUnits::ForFont(w->parentWidget()->font());
+    QWidget *field = nullptr;
+    for (QWidget *other : all) {
+        if (!qobject_cast<QLineEdit *>(other) && !qobject_cast<QComboBox *>(other))
+            continue;
+        const QRect g = other->geometry();
+        const QRect r = w->geometry();
+        const bool onItsLine = g.top() < r.center().y() && g.bottom() > r.center().y();
+        if (onItsLine && g.left() > r.center().x() && g.left() - r.right() < units.x(12) &&
+            (!field || g.left() < field->x()))
+            field = other;
+    }
+    return field;
+}
+
 // The next control of the dialog that Tab moves to.
 QWidget *NextTabStop(QWidget *from) {
     for (QWidget *w = from->nextInFocusChain(); w != from; w = w->nextInFocusChain()) {
@@ -95,6 +118,7 @@ TEST_F(PanelTest, EveryTemplateControlExistsOnceInPlaceAndInTabOrder) {
     ASSERT_EQ(static_cast<std::size_t>(built.size()), res::kMainTemplate.count);
 
     QWidget *previousFocusable = nullptr;
+    int besideFields = 0;
     for (std::size_t i = 0; i < res::kMainTemplate.count; ++i) {
         const res::ControlTemplate &c = res::kMainTemplate.controls[i];
         QWidget *w = built[static_cast<int>(i)];
@@ -109,6 +133,10 @@ TEST_F(PanelTest, EveryTemplateControlExistsOnceInPlaceAndInTabOrder) {
 
         const QRect expected((c.x * units.baseX + 2) / 4, (c.y * units.baseY + 4) / 8,
                              (c.w * units.baseX + 2) / 4, (c.h * units.baseY + 4) / 8);
+        if (BesideAField(w, built) != nullptr) {
+            ++besideFields; // placed by its field; see the test below
+            continue;
+        }
         EXPECT_EQ(w->y(), expected.y());
         if (c.kind == res::Kind::CheckBox || c.kind == res::Kind::Label) {
             // A text may take free room beside it, never a neighbour's.
@@ -161,6 +189,63 @@ TEST_F(PanelTest, EveryTemplateControlExistsOnceInPlaceAndInTabOrder) {
         }
     }
     EXPECT_EQ(dlg->GetDlgItem(IDC_SLOW_START)->layoutDirection(), Qt::RightToLeft);
+    // "0" to "12" of the readback column, Reg Addr, Data and the seven lists'.
+    EXPECT_EQ(besideFields, 22);
+}
+
+// A label that names the edit or list beside it: centred on that field's
+// height, its whole text shown, and a gap before the field.
+TEST_F(PanelTest, EachLabelBesideAFieldIsCentredOnItAndClearOfIt) {
+    StartPanel();
+    const DialogUnits units = DialogUnits::ForFont(dlg->font());
+    const QList<QWidget *> all = dlg->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    int seen = 0;
+    for (QLabel *label : dlg->findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
+        QWidget *field = BesideAField(label, all);
+        if (!field)
+            continue;
+        ++seen;
+        SCOPED_TRACE(label->text().toStdString());
+        const QFontMetrics metrics(label->font());
+        const int textTop = label->y() + (label->height() - metrics.height()) / 2;
+        const int fieldMiddle = field->y() + field->height() / 2;
+        EXPECT_NEAR(textTop + metrics.height() / 2, fieldMiddle, 1);
+        EXPECT_LE(label->x() + metrics.horizontalAdvance(label->text()), field->x() - units.x(2))
+            << "the text runs up to its field";
+        EXPECT_GE(label->width(), label->sizeHint().width());
+    }
+    EXPECT_EQ(seen, 22);
+}
+
+// Each group box draws its frame's top line at half its caption's height
+// below its top, where the template's positions assume it; no control
+// crosses any of the frame's four lines.
+TEST_F(PanelTest, GroupFramesRunWhereTheTemplateExpectsThemAndCrossNoControl) {
+    StartPanel();
+    const QList<QGroupBox *> groups = dlg->findChildren<QGroupBox *>();
+    ASSERT_EQ(groups.size(), 8);
+    for (QGroupBox *group : groups) {
+        SCOPED_TRACE(group->title().toStdString());
+        QImage image(group->size(), QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        group->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        // The first painted row near the right end, away from the caption.
+        const int x = group->width() - 8;
+        int top = -1;
+        for (int y = 0; y < group->height() && top < 0; ++y) {
+            if (qAlpha(image.pixel(x, y)) > 64)
+                top = y;
+        }
+        EXPECT_NEAR(top, QFontMetrics(group->font()).height() / 2, 1);
+        const QRect frame(group->x(), group->y() + top, group->width(), group->height() - top);
+        for (QWidget *other : dlg->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (qobject_cast<QGroupBox *>(other) || !other->geometry().intersects(frame))
+                continue;
+            EXPECT_TRUE(frame.adjusted(1, 1, -1, -1).contains(other->geometry()))
+                << other->property(kControlIdProperty).toInt() << " "
+                << WidgetText(other).toStdString();
+        }
+    }
 }
 
 TEST_F(PanelTest, WindowHasTitleFixedSizeAndNoMinimiseOrMaximise) {

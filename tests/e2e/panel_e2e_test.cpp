@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "panel/register_map.h"
 #include "panel_session.h"
@@ -299,4 +300,42 @@ TEST_F(PanelE2ETest, AltSpaceTheWheelAndTypedListTextWriteNothing) {
     TypeIntoList(IDC_RAMP_ON, "2");
     ASSERT_TRUE(session->KeyEndsWithExitCodeZero("Return"));
     EXPECT_EQ(session->Trace().Unread(), std::vector<std::string>());
+}
+
+// The Interrupt Status boxes show what was read and nothing else: a click
+// or Space changes nothing they show. And Save adds ".txt" to a name typed
+// without one.
+TEST_F(PanelE2ETest, InterruptStatusOnlyShowsAndSaveAddsItsSuffix) {
+    ScreenReader reader(*s_display);
+    const QRect flags = Layout()
+                            .Rect(IDC_FLAG_OCP)
+                            .united(Layout().Rect(IDC_FLAG_OVP))
+                            .united(Layout().Rect(IDC_FLAG_TSD));
+    TypeInto(IDC_REGADDR, "9");
+    const QImage before = session->Grab(flags);
+    ASSERT_FALSE(before.isNull());
+    ASSERT_TRUE(session->Click(Layout().CheckBoxPoint(IDC_FLAG_OCP)));
+    ASSERT_TRUE(session->Click(Layout().CheckBoxPoint(IDC_FLAG_OVP)));
+    ASSERT_TRUE(session->Key("space"));
+    ASSERT_TRUE(session->Click(Layout().CheckBoxPoint(IDC_FLAG_TSD)));
+    // Once the Read is on the bus, the clicks and the key have been handled.
+    ASSERT_TRUE(session->Click(Layout().CenterPoint(IDC_READ)));
+    ASSERT_TRUE(session->Expect({RegisterRead(0x09, 0x00)}, "Read of 0x09"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the repaints
+    EXPECT_TRUE(session->Grab(flags) == before) << "a box changed what it shows";
+
+    // The window's menu by a right-click on the logo, Save, a name.
+    const std::string saved = s_dir + "/bench-setup";
+    std::filesystem::remove(saved + ".txt");
+    ASSERT_TRUE(session->RightClick(QPoint(20 * s_scale, 20 * s_scale)));
+    ASSERT_TRUE(session->PopupOpens());
+    ASSERT_TRUE(session->Key("s"));
+    ASSERT_TRUE(session->WindowOpens("Save Registers"));
+    ASSERT_TRUE(session->Type(saved));
+    ASSERT_TRUE(session->Key("Return"));
+    for (int i = 0; i < 100 && !std::filesystem::exists(saved + ".txt"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(std::filesystem::exists(saved + ".txt"));
+    EXPECT_FALSE(std::filesystem::exists(saved));
+    EndWithEscape();
 }

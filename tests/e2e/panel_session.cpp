@@ -7,7 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QPixmap>
+#include <QScreen>
+
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -172,6 +176,14 @@ AssertionResult PanelSession::Focus() {
 }
 
 AssertionResult PanelSession::Click(QPoint point) {
+    return ClickWith(point, "1");
+}
+
+AssertionResult PanelSession::RightClick(QPoint point) {
+    return ClickWith(point, "3");
+}
+
+AssertionResult PanelSession::ClickWith(QPoint point, const std::string &button) {
     if (point.x() <= 0 || point.y() <= 0)
         return AssertionFailure() << "no place to click: a control missing from the template?";
     // No --sync: it waits for a pointer motion that never comes when the
@@ -179,7 +191,7 @@ AssertionResult PanelSession::Click(QPoint point) {
     // the fake button press anyway.
     const std::vector<std::string> args = {
         "mousemove", "--window", m_window, std::to_string(point.x()), std::to_string(point.y()),
-        "click",     "1"};
+        "click",     button};
     const CommandResult result = Xdo(args);
     if (!result.Succeeded())
         return AssertionFailure() << result.Describe(args);
@@ -268,6 +280,41 @@ AssertionResult PanelSession::PopupOpens() {
             return AssertionFailure() << "no menu or drop-down opened";
         std::this_thread::sleep_for(kPoll);
     }
+    return AssertionSuccess();
+}
+
+ScreenReader::ScreenReader(const VirtualDisplay &display) {
+    // Qt's X11 platform on the test's own display, whatever the test
+    // environment chose for the panel's unit tests.
+    setenv("DISPLAY", display.Name().c_str(), 1);
+    static int argc = 3;
+    static char name[] = "e2e", option[] = "-platform", platform[] = "xcb";
+    static char *argv[] = {name, option, platform, nullptr};
+    m_app = std::make_unique<QGuiApplication>(argc, argv);
+}
+
+ScreenReader::~ScreenReader() = default;
+
+QImage PanelSession::Grab(QRect rect) const {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {};
+    const WId window = static_cast<WId>(std::stoul(m_window));
+    return screen->grabWindow(window, rect.x(), rect.y(), rect.width(), rect.height()).toImage();
+}
+
+AssertionResult PanelSession::WindowOpens(const std::string &title) {
+    const std::vector<std::string> search = {"search", "--sync",
+                                             "--all",  "--onlyvisible",
+                                             "--pid",  std::to_string(m_panel.Pid()),
+                                             "--name", AnchoredPattern(title)};
+    const CommandResult found = Xdo(search);
+    if (!found.Succeeded())
+        return AssertionFailure() << "no window \"" << title << "\": " << found.Describe(search);
+    const std::vector<std::string> focus = {"windowfocus", "--sync", FirstLine(found.out)};
+    const CommandResult focused = Xdo(focus);
+    if (!focused.Succeeded())
+        return AssertionFailure() << focused.Describe(focus);
     return AssertionSuccess();
 }
 

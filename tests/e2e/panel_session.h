@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +53,19 @@ std::vector<std::string> ReadbackOfAFreshChip();
 // Current registers written from their sliders.
 std::vector<std::string> StartUpCalls();
 
+// A connection of this process to the virtual display, for reading what a
+// window shows. One at a time, and gone before the display goes.
+class ScreenReader {
+public:
+    explicit ScreenReader(const VirtualDisplay &display);
+    ~ScreenReader();
+    ScreenReader(const ScreenReader &) = delete;
+    ScreenReader &operator=(const ScreenReader &) = delete;
+
+private:
+    std::unique_ptr<QGuiApplication> m_app;
+};
+
 class PanelSession {
 public:
     PanelSession(const VirtualDisplay &display, std::string workDir);
@@ -64,6 +81,8 @@ public:
 
     // Real input. Points are device pixels relative to the window.
     ::testing::AssertionResult Click(QPoint point);
+    // The same with the right button.
+    ::testing::AssertionResult RightClick(QPoint point);
     // Clicks item `index` of the drop-down that a click on a list opened.
     ::testing::AssertionResult ClickPopupItem(int index, int itemCount);
     ::testing::AssertionResult Key(const std::string &keysym);
@@ -77,6 +96,12 @@ public:
     // Waits for a window of the panel's other than its main one (a menu, a
     // drop-down) to open.
     ::testing::AssertionResult PopupOpens();
+    // What the main window shows in `rect` (device pixels), read from the
+    // X server; a null image when it cannot be read. Needs a ScreenReader.
+    QImage Grab(QRect rect) const;
+    // Waits for a window of the panel's titled `title` and gives it the
+    // keyboard focus.
+    ::testing::AssertionResult WindowOpens(const std::string &title);
     // The main window's X properties `names` as xprop prints them.
     std::string WindowProperties(const std::vector<std::string> &names) const;
 
@@ -96,6 +121,7 @@ public:
     std::string Output() const;
 
 private:
+    ::testing::AssertionResult ClickWith(QPoint point, const std::string &button);
     CommandResult Xdo(const std::vector<std::string> &args, Millis timeout = Millis(10000)) const;
     std::optional<std::string> VisibleWindowsOtherThanMain() const;
 

@@ -37,6 +37,7 @@ public:
     }
     QString message;
     bool sawFileDialog = false;
+    QStringList filters; // what the file dialog offered
 
 private:
     void Poll() {
@@ -48,6 +49,7 @@ private:
                 return;
             }
             sawFileDialog = true;
+            filters = files->nameFilters();
             // The dialog is Qt's own; what it does with a typed name is not
             // the panel's business.
             const QFileInfo file(m_path);
@@ -88,6 +90,7 @@ protected:
         QTest::keyClick(dlg.get(), key, Qt::ControlModifier);
         Settle();
         EXPECT_TRUE(driver.sawFileDialog);
+        filters = driver.filters;
         return driver.message;
     }
     void WriteFile(const QString &name, const std::string &text) {
@@ -102,6 +105,7 @@ protected:
     std::vector<int> Shadows() const { return {std::begin(g_shadow), std::end(g_shadow)}; }
 
     QString dir;
+    QStringList filters; // of the last file dialog
 };
 
 // Every register of the set-up away from its reset value; 0x00 keeps bit 6,
@@ -268,6 +272,8 @@ TEST_F(RegisterFiles, SaveThenLoadAfterARestartGivesTheSameSetUp) {
     DragSlider(IDC_BRIGHT_B, 100);
     ClearCalls();
     EXPECT_EQ(Press(Qt::Key_S, "saved.txt"), QString());
+    const QStringList offered = {"Register files (*.txt)", "All files (*)"};
+    EXPECT_EQ(filters, offered);
     EXPECT_TRUE(calls.empty()) << "saving writes the shadows, it reads nothing";
     const std::string text = ReadFile("saved.txt");
     EXPECT_EQ(text.rfind("# XQ4620 register file written by xq4620-panel 1.0.0\n", 0), 0u) << text;
@@ -284,6 +290,7 @@ TEST_F(RegisterFiles, SaveThenLoadAfterARestartGivesTheSameSetUp) {
     vtx::test::setTraceSink([this](const std::string &line) { calls.push_back(line); });
     StartPanel();
     Press(Qt::Key_O, "saved.txt");
+    EXPECT_EQ(filters, offered);
     EXPECT_EQ(Shadows(), saved);
     for (int reg = 0; reg < 9; ++reg)
         EXPECT_EQ(vtx::sim::chipRegister(reg), saved[reg]) << reg;

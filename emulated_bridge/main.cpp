@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // xq4620-emulated-bridge: the simulated evaluation board, plugged into this
 // machine's kernel as a USB-to-I2C bridge. See docs/real-hardware.md.
-#include "emulated_bridge/tiny_usb_device.h"
+#include "emulated_bridge/bridge_device.h"
 #include "emulated_bridge/vhci.h"
 #include "vtx/backend.h"
 #include "vtx/i2cdev/detect.h"
@@ -11,10 +11,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <thread>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -24,19 +26,37 @@ constexpr uint8_t kChipAddress = 0x36;
 constexpr auto kBusWait = std::chrono::seconds(10);
 
 std::atomic<bool> g_stop{false};
+emulated_bridge::Faults g_faults;
 
-void onSignal(int) {
-    g_stop = true;
+void onSignal(int signal) {
+    switch (signal) {
+    case SIGUSR1:
+        g_faults.unpowered = !g_faults.unpowered;
+        break;
+    case SIGUSR2:
+        g_faults.stretching = !g_faults.stretching;
+        break;
+    case SIGHUP:
+        g_faults.unplug = true;
+        break;
+    default:
+        g_stop = true;
+    }
 }
 
 void usage(std::ostream &out) {
-    out << "usage: " << kProgram << " [--serial TEXT] [--release M.mm] [--dump]\n"
-        << "Plugs the simulated XQ4620 evaluation board into the kernel as an i2c-tiny-usb\n"
-        << "USB-to-I2C bridge (through vhci-hcd; needs root), prints its /dev/i2c-N once the\n"
-        << "kernel's driver has bound, and serves it until interrupted.\n"
-        << "  --serial TEXT   USB serial number, printable ASCII (default XQEB-0001)\n"
-        << "  --release M.mm  USB release number, bcdDevice (default 1.02)\n"
-        << "  --dump          on exit, print the chip's registers, one \"0xRR 0xVV\" a line\n";
+    out << "usage: " << kProgram
+        << " [--bridge NAME] [--serial TEXT] [--release M.mm] [--unplug-after N] [--dump]\n"
+        << "Plugs the simulated XQ4620 evaluation board into the kernel as a USB-to-I2C bridge\n"
+        << "(through vhci-hcd; needs root), prints its /dev/i2c-N once the kernel's driver has\n"
+        << "bound, and serves it until interrupted.\n"
+        << "  --bridge NAME     tiny-usb (default), mcp2221, cp2112 or ft260\n"
+        << "  --serial TEXT     USB serial number, printable ASCII (default XQEB-0001)\n"
+        << "  --release M.mm    USB release number, bcdDevice (default 1.02)\n"
+        << "  --unplug-after N  pull the bridge out after N I2C messages\n"
+        << "  --dump            on exit, print the chip's registers, one \"0xRR 0xVV\" a line\n"
+        << "SIGUSR1 switches the board's supply off or back on, SIGUSR2 starts or ends\n"
+        << "stretching every transfer, SIGHUP pulls the bridge out.\n";
 }
 
 bool printable(const std::string &text) {
@@ -51,7 +71,7 @@ bool printable(const std::string &text) {
 
 // Prints the bridge's bus once the kernel has made it, so that a script can
 // read it from standard output.
-void announceBus(const std::string &serial) {
+void announceBus(const std::string &serial, const char *module) {
     const auto deadline = std::chrono::steady_clock::now() + kBusWait;
     while (!g_stop && std::chrono::steady_clock::now() < deadline) {
         for (const auto &bus : vtx::i2cdev::listBuses("/sys")) {
@@ -64,9 +84,8 @@ void announceBus(const std::string &serial) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!g_stop)
-        std::cerr << kProgram
-                  << ": no I2C bus appeared within 10 s; load i2c-tiny-usb and i2c-dev "
-                     "(sudo modprobe -a i2c-tiny-usb i2c-dev) and check dmesg\n";
+        std::cerr << kProgram << ": no I2C bus appeared within 10 s; load " << module
+                  << " and i2c-dev (sudo modprobe -a " << module << " i2c-dev) and check dmesg\n";
 }
 
 } // namespace
@@ -75,6 +94,8 @@ int main(int argc, char **argv) {
     std::string serial = "XQEB-0001";
     uint16_t release = 0x0102;
     bool dump = false;
+    long unplugAfter = -1;
+    const emulated_bridge::BridgeKind *kind = emulated_bridge::findBridge("tiny-usb");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -91,6 +112,24 @@ int main(int argc, char **argv) {
                 std::cerr
                     << kProgram << ": --release " << text
                     << ": not a release such as 1.02 (one or two digits, a dot, two digits)\n";
+                return 2;
+            }
+        } else if (arg == "--bridge" && hasValue) {
+            const std::string name = argv[++i];
+            kind = emulated_bridge::findBridge(name);
+            if (!kind) {
+                std::cerr << kProgram << ": --bridge " << name
+                          << ": not tiny-usb, mcp2221, cp2112 or ft260\n";
+                return 2;
+            }
+        } else if (arg == "--unplug-after" && hasValue) {
+            const std::string text = argv[++i];
+            char *end = nullptr;
+            errno = 0;
+            unplugAfter = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || errno != 0 || unplugAfter < 1 || text[0] == '+') {
+                std::cerr << kProgram << ": --unplug-after " << text
+                          << ": not a number of messages from 1 up\n";
                 return 2;
             }
         } else if (arg == "--dump") {
@@ -118,12 +157,14 @@ int main(int argc, char **argv) {
         std::cerr << kProgram << ": the simulated board did not start\n";
         return 1;
     }
-    emulated_bridge::TinyUsbDevice device(*board, adapter, serial, release);
+    emulated_bridge::BoardBus bus(*board, adapter, g_faults, unplugAfter);
+    const std::unique_ptr<emulated_bridge::BridgeDevice> device =
+        emulated_bridge::makeBridge(kind->bridge, bus, serial, release);
 
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2, SIGHUP})
+        sigaction(signal, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     const emulated_bridge::Attachment attached = emulated_bridge::attachDevice();
@@ -133,20 +174,25 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    std::thread watcher(announceBus, serial);
-    const int served = emulated_bridge::serveUsbip(attached.deviceFd, device, g_stop);
-    const bool stopped = g_stop.exchange(true);
+    std::thread watcher(announceBus, serial, kind->module);
+    const int served = emulated_bridge::serveUsbip(attached.deviceFd, *device, g_stop);
+    const bool pulled = g_faults.unplug.load();
+    const bool stopped = g_stop.exchange(true) && !pulled;
     watcher.join();
-    // When the kernel ended the connection the port is free already, and may
-    // hold someone else's device by now. Unplugging waits until every
-    // program that has the bus open has closed it, as with a real bridge.
-    if (stopped || served < 0)
+    // Pulled out, the connection just ends, as a cable does: the kernel
+    // fails what was under way and unplugs the device by itself. Otherwise
+    // (unless the kernel ended the connection, when the port is free already
+    // and may hold someone else's device by now) the device is unplugged,
+    // which waits until every program that has the bus open has closed it,
+    // as with a real bridge.
+    if (!pulled && (stopped || served < 0))
         emulated_bridge::detachDevice(attached.port);
+    ::shutdown(attached.deviceFd, SHUT_RDWR);
     ::close(attached.deviceFd);
 
     if (dump) {
         for (int reg = 0; reg <= 0x12; ++reg) {
-            const int value = device.registerValue(kChipAddress, uint8_t(reg));
+            const int value = bus.registerValue(kChipAddress, uint8_t(reg));
             if (value >= 0)
                 std::printf("0x%02X 0x%02X\n", reg, value);
         }
@@ -157,7 +203,9 @@ int main(int argc, char **argv) {
                   << "\n";
         return 1;
     }
-    if (!stopped)
+    if (pulled)
+        std::cerr << kProgram << ": pulled out\n";
+    else if (!stopped)
         std::cerr << kProgram << ": the kernel unplugged the bridge\n";
     return 0;
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // A USB-to-I2C bridge that speaks the i2c-tiny-usb protocol, so that the
-// kernel's own i2c-tiny-usb driver binds to it, with an adapter backend's
-// bus behind it: the simulated evaluation board in the emulated bridge.
+// kernel's own i2c-tiny-usb driver binds to it.
 //
 // The protocol is vendor control requests on endpoint 0 addressed to the
 // interface: GET_FUNC (1) reports what the bus can do, SET_DELAY (2) sets
@@ -11,13 +10,9 @@
 #ifndef EMULATED_BRIDGE_TINY_USB_DEVICE_H
 #define EMULATED_BRIDGE_TINY_USB_DEVICE_H
 
-#include "emulated_bridge/usbip_link.h"
-#include "vtx/backend.h"
+#include "emulated_bridge/bridge_device.h"
 
-#include <array>
 #include <cstdint>
-#include <mutex>
-#include <string>
 
 namespace emulated_bridge {
 
@@ -30,42 +25,16 @@ constexpr uint8_t kStatusIdle = 0;
 constexpr uint8_t kStatusAck = 1;
 constexpr uint8_t kStatusNak = 2;
 
-class TinyUsbDevice final : public ControlDevice {
+class TinyUsbDevice final : public BridgeDevice {
 public:
-    // `bus` is an opened adapter of `backend` whose chip is powered; `release`
-    // is the bcdDevice the kernel reports (0x0102 for 1.02).
-    TinyUsbDevice(vtx::Backend &backend, int32_t bus, std::string serial, uint16_t release);
-
-    ControlReply control(const SetupPacket &setup, const std::vector<uint8_t> &out) override;
-
-    // The register a chip at `address` reads through the bus, or -1: what
-    // the board holds, for whoever watches the bridge from outside.
-    int registerValue(uint8_t address, uint8_t reg);
+    TinyUsbDevice(BoardBus &bus, std::string serial, uint16_t release);
 
 private:
-    ControlReply standard(const SetupPacket &setup);
-    ControlReply vendor(const SetupPacket &setup, const std::vector<uint8_t> &out);
-    ControlReply descriptor(uint8_t type, uint8_t index) const;
-    // One I2C message. Written bytes are a register number followed by
-    // values for it and the registers after it; a read continues from the
-    // last register named. False when the address did not acknowledge.
-    bool writeMessage(uint8_t address, const std::vector<uint8_t> &bytes);
-    bool readMessage(uint8_t address, std::vector<uint8_t> &bytes);
-    bool acknowledges(uint8_t address);
+    std::vector<uint8_t> interfaceDescriptors() const override;
+    ControlReply request(const SetupPacket &setup, const std::vector<uint8_t> &out) override;
 
-    vtx::Backend &backend_;
-    int32_t bus_;
-    std::string serial_;
-    uint16_t release_;
-    uint8_t configuration_ = 0;
     uint8_t status_ = kStatusIdle;
-    std::array<uint8_t, 128> pointer_{}; // register pointer per address
-    std::mutex mutex_;
 };
-
-// The release number as the kernel shows it in bcdDevice: "1.02" is 0x0102.
-// False unless the text is major.minor with one or two digits each.
-bool parseRelease(const std::string &text, uint16_t &release);
 
 } // namespace emulated_bridge
 

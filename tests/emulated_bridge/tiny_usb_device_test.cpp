@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The i2c-tiny-usb requests as the kernel's driver makes them, against the
 // simulated board, and the bridge's small parsers.
+#include "emulated_bridge/board_bus.h"
 #include "emulated_bridge/tiny_usb_device.h"
 #include "emulated_bridge/vhci.h"
 #include "vtx/sim.h"
@@ -61,7 +62,9 @@ protected:
 
     std::unique_ptr<vtx::Backend> board = vtx::makeSimBackend();
     int32_t adapter = -1;
-    TinyUsbDevice device{*board, 0, "XQEB-0042", 0x0120};
+    Faults faults;
+    BoardBus bus{*board, 0, faults, 5};
+    TinyUsbDevice device{bus, "XQEB-0042", 0x0120};
 };
 
 } // namespace
@@ -103,7 +106,7 @@ TEST_F(TinyUsbDeviceTest, ByteDataTransfersReachTheChip) {
     EXPECT_EQ(writeByteData(0x36, 0x03, 0x5A), 0);
     EXPECT_EQ(vtx::sim::chipRegister(0x03), 0x5A);
     EXPECT_EQ(readByteData(0x36, 0x03), 0x5A);
-    EXPECT_EQ(device.registerValue(0x36, 0x03), 0x5A);
+    EXPECT_EQ(bus.registerValue(0x36, 0x03), 0x5A);
 }
 
 TEST_F(TinyUsbDeviceTest, ConsecutiveBytesGoToConsecutiveRegisters) {
@@ -129,9 +132,28 @@ TEST_F(TinyUsbDeviceTest, AbsentOrUnpoweredChipLeavesTheAddressUnacknowledged) {
     EXPECT_EQ(status(), kStatusNak);
     EXPECT_NE(vtx::sim::chipRegister(0x03), 0x77);
 
-    ASSERT_EQ(board->powerWriteControl(adapter, 0, 0), 0);
+    faults.unpowered = true; // the board's supply switched off
     EXPECT_EQ(readByteData(0x36, 0x00), -ENXIO);
-    EXPECT_EQ(device.registerValue(0x36, 0x00), -1);
+    EXPECT_EQ(bus.registerValue(0x36, 0x00), -1);
+    faults.unpowered = false; // and back on: a chip at its reset values
+    EXPECT_EQ(bus.registerValue(0x36, 0x03), 0x00);
+    EXPECT_EQ(readByteData(0x36, 0x00), 0xC0);
+}
+
+TEST_F(TinyUsbDeviceTest, PulledOutAfterTheMessagesAskedFor) {
+    // Five messages: two byte-data reads are four, the fifth is a write.
+    EXPECT_EQ(readByteData(0x36, 0x00), 0xC0);
+    EXPECT_EQ(readByteData(0x36, 0x01), 0x18);
+    EXPECT_FALSE(device.unplugged());
+    EXPECT_EQ(writeByteData(0x36, 0x03, 0x12), 0);
+    EXPECT_TRUE(device.unplugged());
+}
+
+TEST_F(TinyUsbDeviceTest, StretchedTransferIsLeftUnanswered) {
+    faults.stretching = true;
+    const ControlReply r = device.control(vendorOut(kIo | kBegin | kEnd, 0, 0x36, 2), {0x03, 0x77});
+    EXPECT_EQ(r.status, ControlReply::kUnanswered);
+    EXPECT_NE(vtx::sim::chipRegister(0x03), 0x77);
 }
 
 TEST(EmulatedBridgeParsing, ReleaseText) {

@@ -15,8 +15,9 @@ using namespace emulated_bridge;
 namespace {
 
 // Answers every IN request with its own setup bytes, repeated to 300 bytes,
-// and remembers the OUT data; request 0xEE stalls.
-class EchoDevice : public ControlDevice {
+// and remembers the OUT data; request 0xEE stalls. Data sent to endpoint 2
+// comes back on IN endpoint 1, once.
+class EchoDevice : public UsbDevice {
 public:
     ControlReply control(const SetupPacket &setup, const std::vector<uint8_t> &out) override {
         lastOut = out;
@@ -28,8 +29,22 @@ public:
             r.data.push_back(uint8_t(i));
         return r;
     }
+    int32_t transferOut(uint8_t endpoint, const std::vector<uint8_t> &data) override {
+        if (endpoint != 2)
+            return -EPIPE;
+        queued = data;
+        return 0;
+    }
+    bool transferIn(uint8_t endpoint, std::vector<uint8_t> &data) override {
+        if (endpoint != 1 || queued.empty())
+            return false;
+        data.swap(queued);
+        queued.clear();
+        return true;
+    }
     SetupPacket lastSetup;
     std::vector<uint8_t> lastOut;
+    std::vector<uint8_t> queued;
 };
 
 void put32(std::vector<uint8_t> &b, uint32_t v) {
@@ -42,6 +57,7 @@ uint32_t get32(const std::vector<uint8_t> &b, size_t at) {
 }
 
 // A CMD_SUBMIT on endpoint `ep` with the setup bytes and, for OUT, the data.
+// Off endpoint 0 the length is the data's, or 64 for IN.
 std::vector<uint8_t> submit(uint32_t seqnum, bool in, std::vector<uint8_t> setup,
                             std::vector<uint8_t> data = {}, uint32_t ep = 0) {
     std::vector<uint8_t> b;
@@ -51,7 +67,7 @@ std::vector<uint8_t> submit(uint32_t seqnum, bool in, std::vector<uint8_t> setup
     put32(b, in ? 1 : 0);
     put32(b, ep);
     put32(b, 0); // transfer flags
-    put32(b, uint32_t(setup[6] | setup[7] << 8));
+    put32(b, ep == 0 ? uint32_t(setup[6] | setup[7] << 8) : in ? 64 : uint32_t(data.size()));
     put32(b, 0); // start frame
     put32(b, 0); // packets
     put32(b, 0); // interval
@@ -121,12 +137,12 @@ TEST_F(UsbipLinkTest, OutDataReachesTheDeviceAndIsCountedDone) {
     EXPECT_EQ(device.lastOut, (std::vector<uint8_t>{0x05, 0x1F}));
 }
 
-TEST_F(UsbipLinkTest, StallAndOtherEndpointsAnswerEpipeWithoutData) {
+TEST_F(UsbipLinkTest, StallAndAnEndpointTheDeviceLacksAnswerEpipeWithoutData) {
     send(submit(9, true, {0xC1, 0xEE, 0, 0, 0, 0, 0x10, 0}));
     auto reply = receive(kUsbipHeaderSize);
     EXPECT_EQ(int32_t(get32(reply, 20)), -EPIPE);
     EXPECT_EQ(get32(reply, 24), 0u);
-    send(submit(10, true, {0xC1, 0x01, 0, 0, 0, 0, 0x04, 0}, {}, 1));
+    send(submit(10, false, std::vector<uint8_t>(8, 0), {0x01}, 3)); // no such endpoint
     reply = receive(kUsbipHeaderSize);
     EXPECT_EQ(get32(reply, 4), 10u);
     EXPECT_EQ(int32_t(get32(reply, 20)), -EPIPE);
@@ -149,6 +165,41 @@ TEST_F(UsbipLinkTest, UnlinkOfAFinishedRequestIsAnsweredInTurn) {
     EXPECT_EQ(get32(reply, 0), kRetUnlink);
     EXPECT_EQ(get32(reply, 4), 12u);
     EXPECT_EQ(get32(reply, 20), 0u);
+}
+
+TEST_F(UsbipLinkTest, InterruptInWaitsForTheDevicesDataAndIsAnsweredInTurn) {
+    send(submit(20, true, std::vector<uint8_t>(8, 0), {}, 1)); // waits: nothing to send
+    send(submit(21, false, std::vector<uint8_t>(8, 0), {0x10, 0x01}, 2));
+    auto reply = receive(kUsbipHeaderSize);
+    EXPECT_EQ(get32(reply, 4), 21u); // the OUT transfer is answered first
+    EXPECT_EQ(get32(reply, 24), 2u);
+    reply = receive(kUsbipHeaderSize + 2);
+    EXPECT_EQ(get32(reply, 4), 20u); // then the IN transfer, with the data
+    EXPECT_EQ(get32(reply, 24), 2u);
+    EXPECT_EQ(reply[kUsbipHeaderSize], 0x10);
+}
+
+TEST_F(UsbipLinkTest, UnlinkOfAWaitingRequestCancelsItForGood) {
+    send(submit(30, true, std::vector<uint8_t>(8, 0), {}, 1));
+    std::vector<uint8_t> unlink;
+    put32(unlink, kCmdUnlink);
+    put32(unlink, 31);
+    for (int i = 0; i < 3; ++i)
+        put32(unlink, 0);
+    put32(unlink, 30);
+    unlink.resize(kUsbipHeaderSize, 0);
+    send(unlink);
+    auto reply = receive(kUsbipHeaderSize);
+    EXPECT_EQ(get32(reply, 0), kRetUnlink);
+    EXPECT_EQ(get32(reply, 4), 31u);
+    EXPECT_EQ(int32_t(get32(reply, 20)), -ECONNRESET);
+    // Data that comes later is not handed to the cancelled request.
+    send(submit(32, false, std::vector<uint8_t>(8, 0), {0x16}, 2));
+    send(submit(33, true, {0xC1, 0x03, 0, 0, 0, 0, 0x01, 0}));
+    reply = receive(kUsbipHeaderSize);
+    EXPECT_EQ(get32(reply, 4), 32u);
+    reply = receive(kUsbipHeaderSize + 1);
+    EXPECT_EQ(get32(reply, 4), 33u);
 }
 
 TEST_F(UsbipLinkTest, UnknownRecordEndsTheConnectionAsAProtocolError) {

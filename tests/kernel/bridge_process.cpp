@@ -16,13 +16,19 @@ BridgeProcess::~BridgeProcess() {
     stop(ignored);
 }
 
-bool BridgeProcess::start(const std::string &serial, const std::string &release,
-                          std::string &error) {
+bool BridgeProcess::start(const std::string &serial, const std::string &release, std::string &error,
+                          const std::vector<std::string> &options) {
     const char *program = std::getenv("XQ_BRIDGE_PROGRAM");
     if (!program) {
         error = "XQ_BRIDGE_PROGRAM is not set";
         return false;
     }
+    std::vector<std::string> args = {program, "--serial", serial, "--release", release, "--dump"};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         error = std::string("pipe: ") + std::strerror(errno);
@@ -31,8 +37,7 @@ bool BridgeProcess::start(const std::string &serial, const std::string &release,
     pid_ = ::fork();
     if (pid_ == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
-        ::execl(program, program, "--serial", serial.c_str(), "--release", release.c_str(),
-                "--dump", static_cast<char *>(nullptr));
+        ::execv(program, argv.data());
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -65,6 +70,25 @@ bool BridgeProcess::start(const std::string &serial, const std::string &release,
 int BridgeProcess::busNumber() const {
     const size_t dash = bus_.rfind('-');
     return dash == std::string::npos ? -1 : std::atoi(bus_.c_str() + dash + 1);
+}
+
+void BridgeProcess::signal(int signal) const {
+    if (pid_ > 0)
+        ::kill(pid_, signal);
+}
+
+int BridgeProcess::wait(int seconds) {
+    for (int waited = 0; pid_ > 0 && waited < seconds * 10; ++waited) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            ::close(out_);
+            out_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        ::usleep(100000);
+    }
+    return -1;
 }
 
 int BridgeProcess::stop(std::vector<std::string> &dump) {

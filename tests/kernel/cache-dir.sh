@@ -5,11 +5,14 @@
 # The modules the guest loads, as paths below lib/modules/RELEASE/kernel/
 # drivers, in load order (dependencies first). Debian builds USB core as
 # modules, so it comes along for USB/IP's virtual host controller (vhci-hcd)
-# and i2c-tiny-usb, which the emulated bridge needs.
+# and i2c-tiny-usb, which the emulated bridge needs; HID core and usbhid
+# likewise for the HID bridges' drivers (hid-ft260 also needs usbhid's
+# symbols; GPIO support and hidraw are built into Debian's kernel).
 xq_kernel_modules=(
     i2c/i2c-dev i2c/i2c-stub
     usb/common/usb-common usb/core/usbcore
     usb/usbip/usbip-core usb/usbip/vhci-hcd i2c/busses/i2c-tiny-usb
+    hid/hid hid/usbhid/usbhid hid/hid-mcp2221 hid/hid-cp2112 hid/hid-ft260
 )
 
 xq_kernel_cache_dir() {

@@ -3,7 +3,8 @@
 # Host preparation for the kernel test group (tests/kernel): installs qemu,
 # a static busybox and cpio, and unpacks Debian's own amd64 kernel image and
 # the modules the guest loads (i2c-dev and i2c-stub; USB core, USB/IP's
-# virtual host controller and i2c-tiny-usb for the emulated bridge) into a
+# virtual host controller, i2c-tiny-usb, HID core, usbhid and the three HID
+# bridges' drivers for the emulated bridges) into a
 # cache directory outside the source tree. The kernel package is downloaded,
 # never installed.
 #

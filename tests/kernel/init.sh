@@ -1,9 +1,9 @@
 #!/bin/busybox sh
 # SPDX-License-Identifier: MIT
 # /init of the kernel test guest. Loads the modules (i2c-dev, i2c-stub, and
-# USB core, vhci-hcd and i2c-tiny-usb for the emulated bridge the test
-# program plugs in), finds the stub bus by its name (bus numbers are not
-# fixed), runs the test program, and
+# USB core, vhci-hcd, i2c-tiny-usb, HID core, usbhid and the HID bridges'
+# drivers for the emulated bridges the test program plugs in), finds the stub
+# bus by its name (bus numbers are not fixed), runs the test program, and
 # hands the verdict to the host through qemu's isa-debug-exit port (0xf4):
 # qemu exits with 1 for a written 0 (pass) and 3 for a written 1 (fail). A
 # plain poweroff makes qemu exit 0, which the host counts as no verdict.
@@ -35,7 +35,8 @@ run() {
         tries=$((tries + 1))
     done
     echo "guest: stub bus is /dev/$bus"
-    XQ_STUB_BUS=/dev/$bus XQ_BRIDGE_PROGRAM=/emulated_bridge /kernel_i2c_test --gtest_color=no
+    XQ_STUB_BUS=/dev/$bus XQ_BRIDGE_PROGRAM=/emulated_bridge XQ_COMMAND_PROGRAM=/xq4620 \
+        /kernel_i2c_test --gtest_color=no
 }
 
 if run; then

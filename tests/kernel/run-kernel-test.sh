@@ -1,11 +1,14 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
 # ctest driver of the kernel test group: packs the static test program, the
-# static emulated bridge, a static busybox, init.sh and the modules into an
-# initramfs, boots Debian's kernel on it under qemu and reads the guest's
-# verdict.
+# static emulated bridge and xq4620 command, a static busybox, init.sh and the
+# modules into an initramfs, boots Debian's kernel on it under qemu and reads
+# the guest's verdict.
 #
-#   run-kernel-test.sh TEST_PROGRAM WORK_DIR BRIDGE_PROGRAM
+#   run-kernel-test.sh TEST_PROGRAM WORK_DIR BRIDGE_PROGRAM COMMAND_PROGRAM
+#
+# The benchmark of the bridges runs the same way, with its own program in
+# place of the tests; XQ_GUEST_SECONDS (default 90) bounds the guest's time.
 #
 # Exits 0 on pass, 1 on failure, 77 (skip) where the host lacks qemu, cpio,
 # a static busybox or the kernel unpacked by ci-setup.sh.
@@ -16,6 +19,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 program=$1
 work=$2
 bridge=$3
+command=$4
+seconds=${XQ_GUEST_SECONDS:-90}
 kernel=$(xq_kernel_cache_dir)/current
 
 skip() {
@@ -35,7 +40,7 @@ modules=("${xq_kernel_modules[@]##*/}")
 for f in vmlinuz "${modules[@]/%/.ko}"; do
     [ -s "$kernel/$f" ] || skip "no kernel unpacked in $kernel ($f missing)"
 done
-for p in "$program" "$bridge"; do
+for p in "$program" "$bridge" "$command"; do
     if [ ! -x "$p" ]; then
         echo "FAIL: program $p is missing"
         exit 1
@@ -52,6 +57,7 @@ done
 printf '%s\n' "${modules[@]}" >"$root/modules/order"
 cp "$program" "$root/kernel_i2c_test"
 cp "$bridge" "$root/emulated_bridge"
+cp "$command" "$root/xq4620"
 cp "$here/init.sh" "$root/init"
 
 # udevadm with the libraries it loads and the package's udev rule, when
@@ -76,7 +82,7 @@ if [ -x "$udev/udevadm" ]; then
         printf 'root:x:0:\ni2c:x:998:\n' >"$root/etc/group"
     fi
 fi
-chmod 755 "$root/init" "$root/kernel_i2c_test" "$root/emulated_bridge"
+chmod 755 "$root/init" "$root/kernel_i2c_test" "$root/emulated_bridge" "$root/xq4620"
 (cd "$root" && find . -mindepth 1 | cpio -o -H newc -R +0:+0 --quiet) >"$work/initramfs.cpio" ||
     { echo "FAIL: cannot pack the initramfs"; exit 1; }
 
@@ -85,7 +91,7 @@ chmod 755 "$root/init" "$root/kernel_i2c_test" "$root/emulated_bridge"
 accel=${XQ_QEMU_ACCEL:-tcg}
 echo "Booting $(cat "$kernel/release" 2>/dev/null || echo "the kernel") under qemu ($accel)"
 start=$(date +%s)
-timeout 90 qemu-system-x86_64 \
+timeout "$seconds" qemu-system-x86_64 \
     -machine "pc,accel=$accel" -m 256M -smp 1 \
     -nodefaults -no-user-config -display none -no-reboot \
     -serial "file:$work/console.log" \
@@ -104,7 +110,7 @@ case "$status:$verdict" in
 3:*)
     echo "FAIL: the tests failed in the guest" ;;
 124:*)
-    echo "FAIL: the guest did not finish within 90 s" ;;
+    echo "FAIL: the guest did not finish within $seconds s" ;;
 *)
     echo "FAIL: no verdict from the guest (qemu status $status, console: ${verdict:-none})" ;;
 esac

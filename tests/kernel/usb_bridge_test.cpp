@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The emulated bridge on the kernel's own USB stack: plugged in through
-// vhci-hcd, bound by the kernel's i2c-tiny-usb driver, with i2c-stub's bus
-// beside it. Nothing but the kernel stands between the library and the
+// The emulated bridges on the kernel's own USB stack: plugged in through
+// vhci-hcd, bound by the kernel's own driver of each (i2c-tiny-usb, and
+// through usbhid hid-mcp2221, hid-cp2112 and hid-ft260), with i2c-stub's bus
+// beside them. Nothing but the kernel stands between the library and the
 // simulated board.
 #include "bridge_process.h"
 #include "guest_fixture.h"
@@ -13,9 +14,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 
 #include <fcntl.h>
@@ -23,6 +25,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern "C" {
@@ -43,14 +46,122 @@ int busNumberOf(const std::string &node) {
     return std::atoi(node.c_str() + node.rfind('-') + 1);
 }
 
-class UsbBridge : public Guest {
+// Each bridge the emulation offers; the name its kernel driver has in sysfs;
+// and what the driver returns (read in its source) when the board is
+// unpowered (nothing acknowledges) and when a transfer is stretched past its
+// timeout.
+struct BridgeCase {
+    const char *option;
+    const char *driver;
+    int nack;
+    int stretched;
+};
+const BridgeCase kBridges[] = {
+    // A NACKed address is STATUS_ADDRESS_NAK; a control transfer that times
+    // out is "failure writing data".
+    {"tiny-usb", "i2c-tiny-usb", ENXIO, EIO},
+    // The engine's address-NACK state; no input report within 4 s.
+    {"mcp2221", "mcp2221", ENXIO, ETIMEDOUT},
+    // Transfer status "error, NACK or timeout"; busy ten polls in a row.
+    {"cp2112", "cp2112", ETIMEDOUT, ETIMEDOUT},
+    // Status "error"; controller busy a hundred polls in a row.
+    {"ft260", "ft260", EIO, EIO},
+};
+
+std::string caseName(const ::testing::TestParamInfo<BridgeCase> &info) {
+    std::string name;
+    for (const char *c = info.param.option; *c; ++c) {
+        if (*c != '-')
+            name += *c;
+    }
+    return name;
+}
+
+// What a program run in the guest printed, and its exit status.
+struct CommandRun {
+    int status = -1;
+    std::string out, err;
+};
+
+CommandRun runCommand(const std::string &arguments) {
+    const char *program = std::getenv("XQ_COMMAND_PROGRAM");
+    CommandRun run;
+    if (!program)
+        return run;
+    const std::string command = std::string(program) + " " + arguments + " 2>/tmp/xq-command.err";
+    if (FILE *p = ::popen(command.c_str(), "r")) {
+        char chunk[512];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;)
+            run.out.append(chunk, n);
+        const int status = ::pclose(p);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    }
+    if (FILE *f = std::fopen("/tmp/xq-command.err", "r")) {
+        char chunk[512];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+            run.err.append(chunk, n);
+        std::fclose(f);
+    }
+    return run;
+}
+
+// One bridge of each kind serves every row of its suite in turn, plugged in
+// at the first and pulled out at the last: on this kernel an MCP2221 takes
+// about 25 s to bind (its driver's start-up requests time out, as the HID
+// core holds input reports back until the probe ends).
+class UsbBridge : public Guest, public ::testing::WithParamInterface<BridgeCase> {
+protected:
+    void SetUp() override {
+        if (!shared_ || kind_ != GetParam().option) {
+            shared_.reset(new BridgeProcess);
+            kind_ = GetParam().option;
+            std::string error;
+            if (!shared_->start(kSerial, kRelease, error, {"--bridge", kind_})) {
+                shared_.reset();
+                FAIL() << error;
+            }
+        }
+        start(nullptr); // VTX_ADAPTER unset: find the bridge on its own
+    }
+    static void TearDownTestSuite() { shared_.reset(); }
+    BridgeProcess &bridge() { return *shared_; }
+    // Pulled out: the next row plugs in a new one.
+    static void forget() { shared_.reset(); }
+
+    // Reads through a descriptor of the bridge's own, beside the library.
+    int bareRead(uint8_t reg) {
+        const int fd = ::open(bridge().bus().c_str(), O_RDWR);
+        if (fd < 0)
+            return -errno;
+        int value = -EIO;
+        if (::ioctl(fd, I2C_SLAVE, kChip) == 0)
+            value = i2c_smbus_read_byte_data(fd, reg);
+        ::close(fd);
+        return value;
+    }
+
+private:
+    static std::unique_ptr<BridgeProcess> shared_;
+    static std::string kind_;
+};
+std::unique_ptr<BridgeProcess> UsbBridge::shared_;
+std::string UsbBridge::kind_;
+
+// One suite per bridge, so that each runs its rows before the next plugs in.
+INSTANTIATE_TEST_SUITE_P(TinyUsb, UsbBridge, ::testing::Values(kBridges[0]), caseName);
+INSTANTIATE_TEST_SUITE_P(Mcp2221, UsbBridge, ::testing::Values(kBridges[1]), caseName);
+INSTANTIATE_TEST_SUITE_P(Cp2112, UsbBridge, ::testing::Values(kBridges[2]), caseName);
+INSTANTIATE_TEST_SUITE_P(Ft260, UsbBridge, ::testing::Values(kBridges[3]), caseName);
+
+// What is about the library and the kernel's USB side rather than about a
+// bridge's protocol, on an i2c-tiny-usb plugged in for each case.
+class TinyUsbBridge : public Guest {
 protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(bridge.start(kSerial, kRelease, error)) << error;
-        start(nullptr); // VTX_ADAPTER unset: find the bridge on its own
+        start(nullptr);
     }
-    // The bridge's chip registers, as it printed them when it was stopped.
     std::vector<std::string> stopBridge() {
         std::vector<std::string> dump;
         EXPECT_EQ(bridge.stop(dump), 0);
@@ -62,24 +173,24 @@ protected:
 
 } // namespace
 
-TEST_F(UsbBridge, OnlyTheBridgeIsFoundNeverTheStub) {
+TEST_P(UsbBridge, OnlyThatBridgeIsFoundNeverTheStub) {
     bool sawStub = false, sawBridge = false;
     for (const auto &b : vtx::i2cdev::listBuses("/sys")) {
         if ("/dev/" + b.name == stubBus()) {
             sawStub = true;
             EXPECT_FALSE(b.bridge());
             EXPECT_EQ(vtx::i2cdev::whyNotBridge(b), "not on USB");
-        } else if ("/dev/" + b.name == bridge.bus()) {
+        } else if ("/dev/" + b.name == bridge().bus()) {
             sawBridge = true;
             EXPECT_TRUE(b.bridge());
             // The name the kernel registers its driver under.
-            EXPECT_EQ(b.driver, "i2c-tiny-usb");
+            EXPECT_EQ(b.driver, GetParam().driver);
             EXPECT_EQ(b.serial, kSerial);
             EXPECT_NE(b.usbDevice.find("/vhci_hcd.0/usb"), std::string::npos) << b.usbDevice;
         }
     }
     EXPECT_TRUE(sawStub) << stubBus();
-    EXPECT_TRUE(sawBridge) << bridge.bus();
+    EXPECT_TRUE(sawBridge) << bridge().bus();
 
     ASSERT_EQ(vtxFindControllers(), 1);
     char serial[VTX_SERIAL_SIZE] = {};
@@ -87,7 +198,7 @@ TEST_F(UsbBridge, OnlyTheBridgeIsFoundNeverTheStub) {
     EXPECT_STREQ(serial, kSerial);
 }
 
-TEST_F(UsbBridge, PanelStartUpRunsThroughTheKernelDriverIntoTheChip) {
+TEST_P(UsbBridge, PanelStartUpRunsThroughTheKernelDriverIntoTheChip) {
     uint8_t firmware = 0xEE, firmware2 = 0xEE;
     ASSERT_EQ(LinkOpen(&firmware), 0);
     // The version line shows "USB RFW:1.15; FFW:0.0".
@@ -120,12 +231,76 @@ TEST_F(UsbBridge, PanelStartUpRunsThroughTheKernelDriverIntoTheChip) {
     expected.push_back("vtxI2C_RegisterWrite(1, 0x36, 0x00, 0xC4) = 0");
     EXPECT_EQ(calls, expected);
 
-    const std::vector<std::string> dump = stopBridge();
-    for (const char *line : {"0x00 0xC4", "0x05 0x1F", "0x06 0x1F", "0x0A 0x46"})
-        EXPECT_NE(std::find(dump.begin(), dump.end(), line), dump.end()) << line;
+    // The chip holds what was written, read past the library.
+    EXPECT_EQ(bareRead(0x00), 0xC4);
+    EXPECT_EQ(bareRead(0x05), 0x1F);
+    EXPECT_EQ(bareRead(0x06), 0x1F);
+    EXPECT_EQ(bareRead(0x0A), 0x46);
 }
 
-TEST_F(UsbBridge, NodeOfAnotherBusIsRefusedOnARealKernel) {
+TEST_P(UsbBridge, UnpoweredBoardFailsAsDocumentedThenPowerBackSucceeds) {
+    uint8_t firmware = 0;
+    ASSERT_EQ(LinkOpen(&firmware), 0);
+    bridge().signal(SIGUSR1); // the board's supply off
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vtxI2C_RegisterRead(g_hLink, kChip, 0x0A), -GetParam().nack);
+    uint8_t value = 0xA7;
+    EXPECT_TRUE(LinkReadRegister(kChip, 0x0A, &value));
+    EXPECT_EQ(value, 0xA7);
+    EXPECT_TRUE(LinkWriteRegister(kChip, 0x00, 0xC4));
+    testing::internal::GetCapturedStderr();
+
+    // The command: every register "--", the chip's address named, status 1.
+    CommandRun run = runCommand("dump");
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.out.find("0x0A --"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("0x0A 0x46"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("address 0x36"), std::string::npos) << run.err;
+
+    // Power back: the next access succeeds, on a chip started afresh.
+    bridge().signal(SIGUSR1);
+    run = runCommand("dump");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("0x0A 0x46"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("--"), std::string::npos) << run.out;
+    EXPECT_FALSE(LinkReadRegister(kChip, 0x00, &value));
+    EXPECT_EQ(value, 0xC0);
+}
+
+TEST_P(UsbBridge, StretchedTransferFailsAtTheDriversTimeoutThenRecovers) {
+    uint8_t firmware = 0;
+    ASSERT_EQ(LinkOpen(&firmware), 0);
+    bridge().signal(SIGUSR2); // transfers never finish
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(vtxI2C_RegisterRead(g_hLink, kChip, 0x0A), -GetParam().stretched);
+    testing::internal::GetCapturedStderr();
+    bridge().signal(SIGUSR2);
+    uint8_t value = 0;
+    EXPECT_FALSE(LinkReadRegister(kChip, 0x0A, &value));
+    EXPECT_EQ(value, 0x46);
+}
+
+// Last of each suite: the bridge does not come back.
+TEST_P(UsbBridge, PulledOutMidSessionFailsEveryAccessWithoutHanging) {
+    uint8_t firmware = 0, value = 0;
+    ASSERT_EQ(LinkOpen(&firmware), 0);
+    ASSERT_FALSE(LinkReadRegister(kChip, 0x0A, &value));
+    bridge().signal(SIGHUP);
+    EXPECT_EQ(bridge().wait(10), 0);
+    testing::internal::CaptureStderr();
+    for (uint8_t reg : kReadback)
+        EXPECT_TRUE(LinkReadRegister(kChip, reg, &value)) << int(reg);
+    EXPECT_TRUE(LinkWriteRegister(kChip, 0x00, 0xC4));
+    const int32_t code = vtxI2C_RegisterRead(g_hLink, kChip, 0x0A);
+    testing::internal::GetCapturedStderr();
+    std::printf("%s pulled out: the driver returns %d\n", GetParam().option, code);
+    EXPECT_LT(code, 0);
+    // Closing the bus lets the kernel finish unplugging it.
+    vtx::test::reset();
+    forget();
+}
+
+TEST_F(TinyUsbBridge, NodeOfAnotherBusIsRefusedOnARealKernel) {
     // A static /dev whose i2c-N of the bridge is really the stub's node.
     char dir[] = "/tmp/xq-dev.XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);
@@ -155,7 +330,7 @@ TEST_F(UsbBridge, NodeOfAnotherBusIsRefusedOnARealKernel) {
     ::rmdir(dir);
 }
 
-TEST_F(UsbBridge, BusNumberHandedToAnotherBridgeSinceTheScanIsRefused) {
+TEST_F(TinyUsbBridge, BusNumberHandedToAnotherBridgeSinceTheScanIsRefused) {
     std::ostringstream diag;
     vtx::i2cdev::I2cDevBackend b("", "/sys", "/dev", diag);
     ASSERT_EQ(b.findControllers(), 1);
@@ -174,54 +349,6 @@ TEST_F(UsbBridge, BusNumberHandedToAnotherBridgeSinceTheScanIsRefused) {
                               " is no longer the adapter found at start"),
               std::string::npos)
         << diag.str();
-}
-
-// A figure, not a verdict: the panel's readback through the library against
-// the same reads made straight on the bus, the floor i2c-tools sits on.
-TEST_F(UsbBridge, ReadbackCostAgainstBareSmbusReads) {
-    uint8_t firmware = 0;
-    ASSERT_EQ(LinkOpen(&firmware), 0);
-    vtx::test::setTraceSink(nullptr);
-    const int fd = ::open(bridge.bus().c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ioctl(fd, I2C_SLAVE, kChip), 0);
-
-    using Clock = std::chrono::steady_clock;
-    std::vector<double> viaVtx, bare, ratios;
-    bool allRead = true;
-    constexpr int kPairs = 61;
-    for (int pair = 0; pair < kPairs; ++pair) {
-        // One run of each, back to back, the order alternating: the ratio of
-        // a pair is little moved by the host's load drifting between pairs.
-        double us[2] = {};
-        for (int side = 0; side < 2; ++side) {
-            const bool vtxSide = (side == 0) == (pair % 2 == 0);
-            const auto t0 = Clock::now();
-            for (uint8_t reg : kReadback) {
-                if (vtxSide) {
-                    uint8_t value = 0;
-                    allRead &= !LinkReadRegister(kChip, reg, &value);
-                } else {
-                    allRead &= i2c_smbus_read_byte_data(fd, reg) >= 0;
-                }
-            }
-            us[vtxSide ? 0 : 1] =
-                std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-        }
-        viaVtx.push_back(us[0]);
-        bare.push_back(us[1]);
-        ratios.push_back(us[0] / us[1]);
-    }
-    ::close(fd);
-    EXPECT_TRUE(allRead);
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
-    std::printf("BENCH emulated bridge, 13 readback reads, %d pairs: vtx median %.0f us, bare "
-                "i2c_smbus_read_byte_data median %.0f us, ratio (median of pairs) %.3f "
-                "(target <= 1.10)\n",
-                kPairs, median(viaVtx), median(bare), median(ratios));
 }
 
 namespace {
@@ -247,7 +374,7 @@ std::string udevTest(const std::string &bus) {
 
 } // namespace
 
-TEST_F(UsbBridge, UdevRuleHandsTheGroupTheBridgeAndNotTheStub) {
+TEST_F(TinyUsbBridge, UdevRuleHandsTheGroupTheBridgeAndNotTheStub) {
     const std::string bridgeLog = udevTest(bridge.bus().substr(5));
     if (bridgeLog.empty())
         GTEST_SKIP() << "no udevadm in the guest (tests/kernel/ci-setup.sh fetches it)";

@@ -68,6 +68,10 @@ const BridgeCase kBridges[] = {
     {"ft260", "ft260", EIO, EIO},
 };
 
+void PrintTo(const BridgeCase &c, std::ostream *out) {
+    *out << c.option;
+}
+
 std::string caseName(const ::testing::TestParamInfo<BridgeCase> &info) {
     std::string name;
     for (const char *c = info.param.option; *c; ++c) {

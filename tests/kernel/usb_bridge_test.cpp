@@ -254,12 +254,12 @@ TEST_P(UsbBridge, UnpoweredBoardFailsAsDocumentedThenPowerBackSucceeds) {
     EXPECT_TRUE(LinkWriteRegister(kChip, 0x00, 0xC4));
     testing::internal::GetCapturedStderr();
 
-    // The command: every register "--", the chip's address named, status 1.
+    // The command: every register "--", the documented reason, status 1.
     CommandRun run = runCommand("dump");
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.out.find("0x0A --"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("0x0A 0x46"), std::string::npos) << run.out;
-    EXPECT_NE(run.err.find("address 0x36"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no chip answers at address 0x36"), std::string::npos) << run.err;
 
     // Power back: the next access succeeds, on a chip started afresh.
     bridge().signal(SIGUSR1);

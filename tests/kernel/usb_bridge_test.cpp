@@ -284,26 +284,6 @@ TEST_P(UsbBridge, StretchedTransferFailsAtTheDriversTimeoutThenRecovers) {
     EXPECT_EQ(value, 0x46);
 }
 
-// Last of each suite: the bridge does not come back.
-TEST_P(UsbBridge, PulledOutMidSessionFailsEveryAccessWithoutHanging) {
-    uint8_t firmware = 0, value = 0;
-    ASSERT_EQ(LinkOpen(&firmware), 0);
-    ASSERT_FALSE(LinkReadRegister(kChip, 0x0A, &value));
-    bridge().signal(SIGHUP);
-    EXPECT_EQ(bridge().wait(10), 0);
-    testing::internal::CaptureStderr();
-    for (uint8_t reg : kReadback)
-        EXPECT_TRUE(LinkReadRegister(kChip, reg, &value)) << int(reg);
-    EXPECT_TRUE(LinkWriteRegister(kChip, 0x00, 0xC4));
-    const int32_t code = vtxI2C_RegisterRead(g_hLink, kChip, 0x0A);
-    testing::internal::GetCapturedStderr();
-    std::printf("%s pulled out: the driver returns %d\n", GetParam().option, code);
-    EXPECT_LT(code, 0);
-    // Closing the bus lets the kernel finish unplugging it.
-    vtx::test::reset();
-    forget();
-}
-
 TEST_F(TinyUsbBridge, NodeOfAnotherBusIsRefusedOnARealKernel) {
     // A static /dev whose i2c-N of the bridge is really the stub's node.
     char dir[] = "/tmp/xq-dev.XXXXXX";
@@ -378,14 +358,15 @@ std::string udevTest(const std::string &bus) {
 
 } // namespace
 
-TEST_F(TinyUsbBridge, UdevRuleHandsTheGroupTheBridgeAndNotTheStub) {
-    const std::string bridgeLog = udevTest(bridge.bus().substr(5));
+TEST_P(UsbBridge, UdevRuleHandsTheGroupTheBridgeAndNotTheStub) {
+    const std::string bridgeLog = udevTest(bridge().bus().substr(5));
     if (bridgeLog.empty())
         GTEST_SKIP() << "no udevadm in the guest (tests/kernel/ci-setup.sh fetches it)";
     const std::string stubLog = udevTest(stubBus().substr(5));
     // The guest's /etc/group has i2c as group 998 (see run-kernel-test.sh).
-    EXPECT_NE(bridgeLog.find("Setting permissions " + bridge.bus() + ", uid=0, gid=998, mode=0660"),
-              std::string::npos)
+    EXPECT_NE(
+        bridgeLog.find("Setting permissions " + bridge().bus() + ", uid=0, gid=998, mode=0660"),
+        std::string::npos)
         << bridgeLog;
     // The person at the seat gets it too, without joining the group.
     EXPECT_NE(bridgeLog.find("uaccess"), std::string::npos) << bridgeLog;
@@ -396,4 +377,24 @@ TEST_F(TinyUsbBridge, UdevRuleHandsTheGroupTheBridgeAndNotTheStub) {
         << stubLog;
     EXPECT_EQ(stubLog.find("gid=998"), std::string::npos) << stubLog;
     EXPECT_NE(stubLog.find(stubBus() + ", uid=0, gid=0, mode=0600"), std::string::npos) << stubLog;
+}
+
+// Last of each suite: the bridge does not come back.
+TEST_P(UsbBridge, PulledOutMidSessionFailsEveryAccessWithoutHanging) {
+    uint8_t firmware = 0, value = 0;
+    ASSERT_EQ(LinkOpen(&firmware), 0);
+    ASSERT_FALSE(LinkReadRegister(kChip, 0x0A, &value));
+    bridge().signal(SIGHUP);
+    EXPECT_EQ(bridge().wait(10), 0);
+    testing::internal::CaptureStderr();
+    for (uint8_t reg : kReadback)
+        EXPECT_TRUE(LinkReadRegister(kChip, reg, &value)) << int(reg);
+    EXPECT_TRUE(LinkWriteRegister(kChip, 0x00, 0xC4));
+    const int32_t code = vtxI2C_RegisterRead(g_hLink, kChip, 0x0A);
+    testing::internal::GetCapturedStderr();
+    std::printf("%s pulled out: the driver returns %d\n", GetParam().option, code);
+    EXPECT_LT(code, 0);
+    // Closing the bus lets the kernel finish unplugging it.
+    vtx::test::reset();
+    forget();
 }

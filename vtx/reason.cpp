@@ -10,8 +10,8 @@
 namespace vtx {
 namespace {
 
-// "{at}" in a text stands for " at address 0x36", or nothing when the call
-// addressed no chip.
+// "{at}" in a text stands for " at address 0x36" and "{to}" for " to address
+// 0x36", or nothing when the call addressed no chip.
 struct Row {
     const char *driver; // kernel driver by its sysfs name; nullptr for any
     int error;          // errno value, positive
@@ -50,7 +50,7 @@ const Row kRows[] = {
     {"ft260", EIO,
      "no chip answers{at}, or the transfer failed (the FT260 reports both as an I/O error)",
      kCheckBoard},
-    {"i2c-tiny-usb", EIO, "the adapter did not complete the transfer (timed out or unplugged)",
+    {"i2c-tiny-usb", EIO, "the adapter did not complete the transfer{to} (timed out or unplugged)",
      "check the wiring and the USB cable; an adapter that was unplugged needs a restart of the "
      "program"},
     {"mcp2221", ENODEV, "the adapter was unplugged", kRestart},
@@ -63,15 +63,15 @@ const Row kRows[] = {
     {nullptr, ENODEV, "no chip answers{at}, or the adapter is gone",
      "check the wiring, the address and that the board is powered; an adapter that was unplugged "
      "needs a restart of the program"},
-    {nullptr, ETIMEDOUT, "the transfer timed out",
+    {nullptr, ETIMEDOUT, "the transfer{to} timed out",
      "the bus may be held low or the adapter stopped answering: check the wiring and the board's "
      "power, then try again"},
     {nullptr, EAGAIN, "the bus was busy (another master, or the adapter still at work)",
      "try again"},
-    {nullptr, EIO, "the transfer failed (I/O error)", kCheckBoard},
+    {nullptr, EIO, "the transfer{to} failed (I/O error)", kCheckBoard},
     {nullptr, ESHUTDOWN, "the adapter was unplugged or shut down", kRestart},
     {nullptr, EHOSTUNREACH, "the adapter is being removed (unplugged?)", kRestart},
-    {nullptr, EPROTO, "the transfer broke off (protocol error)",
+    {nullptr, EPROTO, "the transfer{to} broke off (protocol error)",
      "check the USB cable and the wiring; an adapter that was unplugged needs a restart of the "
      "program"},
     {nullptr, EPIPE, "the adapter refused the request (stalled)",
@@ -94,17 +94,16 @@ const Row kRows[] = {
 
 std::string withAddress(const char *text, int device) {
     std::string out = text;
-    const std::string mark = "{at}";
-    const size_t at = out.find(mark);
-    if (at == std::string::npos)
-        return out;
-    std::string address;
-    if (device >= 0) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(device) & 0x3FF);
-        address = std::string(" at address ") + hex;
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(device) & 0x3FF);
+    for (const char *word : {"at", "to"}) {
+        const std::string mark = std::string("{") + word + "}";
+        const size_t at = out.find(mark);
+        if (at != std::string::npos)
+            out.replace(at, mark.size(),
+                        device >= 0 ? std::string(" ") + word + " address " + hex : "");
     }
-    return out.replace(at, mark.size(), address);
+    return out;
 }
 
 const Row *find(int error, const std::string &driver) {

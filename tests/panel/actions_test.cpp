@@ -543,8 +543,8 @@ TEST_F(Actions, AReadbackWithAFailedReadEndsWithReadError) {
     vtx::test::forceResult(vtx::test::Call::I2C_RegisterRead, -EIO);
     ClickButton(IDC_READBACK_ALL);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));
-    EXPECT_EQ(Tip(), QStringLiteral("the transfer failed (I/O error): check the wiring, the "
-                                    "address and that the board is powered"));
+    EXPECT_EQ(Tip(), QStringLiteral("the transfer to address 0x36 failed (I/O error): check the "
+                                    "wiring, the address and that the board is powered"));
     EXPECT_EQ(Text(IDC_REG0A), QStringLiteral("--"));
     Slider(IDC_BRIGHT_A)->update();
     Settle();
@@ -561,7 +561,8 @@ TEST_F(Actions, AnUnpoweredBoardAndAPulledAdapterAreShownAsErrors) {
     vtxPower_WriteControl(g_hLink, 0, 0);
     ClickBox(IDC_LINEAR_A);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
-    EXPECT_TRUE(Tip().startsWith(QStringLiteral("no chip answers at address 0x36: "))) << Tip().toStdString();
+    EXPECT_TRUE(Tip().startsWith(QStringLiteral("no chip answers at address 0x36: ")))
+        << Tip().toStdString();
     EXPECT_EQ(Text(IDC_REG00), QStringLiteral("--"));
     ClickButton(IDC_READBACK_ALL);
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Read Error"));

@@ -32,20 +32,22 @@ const Row kRows[] = {
     {"", -ENODEV, 0x37, "no chip answers at address 0x37", ""}, // i2c-stub
     {"", -ENXIO, -1, "no chip answers: check the wiring", "0x"},
     // A transfer stretched past the driver's timeout.
-    {"mcp2221", -ETIMEDOUT, 0x36, "the transfer timed out", "no chip"},
-    {"ft260", -ETIMEDOUT, 0x36, "the transfer timed out", "no chip"},
+    {"mcp2221", -ETIMEDOUT, 0x36, "the transfer to address 0x36 timed out", "no chip"},
+    {"ft260", -ETIMEDOUT, 0x36, "the transfer to address 0x36 timed out", "no chip"},
     {"i2c-tiny-usb", -EIO, 0x36,
-     "the adapter did not complete the transfer (timed out or unplugged)", "no chip"},
+     "the adapter did not complete the transfer to address 0x36 (timed out or unplugged)",
+     "no chip"},
     // The adapter pulled out while in use.
     {"mcp2221", -ENODEV, 0x36, kUnplugged, "no chip"},
     {"cp2112", -ENODEV, 0x36, kUnplugged, "no chip"},
     {"ft260", -ENODEV, 0x36, kUnplugged, "no chip"},
     {"sim", -ENODEV, 0x36, kUnplugged, "no chip"},
     {"cp2112", -ESHUTDOWN, 0x36, "the adapter was unplugged or shut down", ""},
-    {"mcp2221", -EPROTO, 0x36, "the transfer broke off", ""},
+    {"mcp2221", -EPROTO, 0x36, "the transfer to address 0x36 broke off", ""},
     // The rest a bus or the library gives.
     {"mcp2221", -EAGAIN, 0x36, "the bus was busy", ""},
-    {"", -EIO, 0x36, "the transfer failed (I/O error)", "no chip"},
+    {"", -EIO, 0x36, "the transfer to address 0x36 failed (I/O error)", "no chip"},
+    {"", -EIO, -1, "the transfer failed (I/O error)", "0x"},
     {"", -EBUSY, 0x36, "the chip at address 0x36 is busy: a kernel driver", ""},
     {"", -EOPNOTSUPP, -1, "the adapter cannot do SMBus byte-data transfers", ""},
     {"", -EACCES, -1, "permission denied: at a desktop, the package's udev rule", ""},

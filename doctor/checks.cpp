@@ -119,8 +119,7 @@ private:
         const NodeFacts node = env_.stat(path);
         if (!node.exists) {
             add("node", Verdict::Fail,
-                path + " is missing" +
-                    (node.error ? std::string(": ") + std::strerror(node.error) : ""),
+                node.error ? path + ": " + std::strerror(node.error) : path + " is missing",
                 env_.setting.empty() ? "udev makes it once i2c-dev is loaded: check ls /dev/i2c-*"
                                      : "check the bus number: ls /dev/i2c-*");
             return;

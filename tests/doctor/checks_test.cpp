@@ -95,6 +95,8 @@ TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
         {"i2c-dev not loaded",
          [](Bench &t) { std::filesystem::remove_all(t.sys.path("class/i2c-dev")); }, "i2c-dev",
          "sudo modprobe i2c-dev"},
+        {"no node for the bridge's bus", [](Bench &t) { t.node.exists = false; }, "node",
+         "udev makes it once i2c-dev is loaded"},
         {"no access: the rule never ran",
          [](Bench &t) {
              t.node.gid = 0;

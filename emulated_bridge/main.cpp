@@ -23,7 +23,8 @@ namespace {
 
 const char *const kProgram = "xq4620-emulated-bridge";
 constexpr uint8_t kChipAddress = 0x36;
-constexpr auto kBusWait = std::chrono::seconds(10);
+// An MCP2221's driver takes about 25 s to start on Debian 12's kernel.
+constexpr auto kBusWait = std::chrono::seconds(60);
 
 std::atomic<bool> g_stop{false};
 emulated_bridge::Faults g_faults;
@@ -84,7 +85,7 @@ void announceBus(const std::string &serial, const char *module) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!g_stop)
-        std::cerr << kProgram << ": no I2C bus appeared within 10 s; load " << module
+        std::cerr << kProgram << ": no I2C bus appeared within 60 s; load " << module
                   << " and i2c-dev (sudo modprobe -a " << module << " i2c-dev) and check dmesg\n";
 }
 

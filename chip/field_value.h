@@ -15,9 +15,15 @@ namespace chip {
 // "24 V" for ovp code 1, "128" for brightness-a 128.
 std::string fieldText(const Field &field, unsigned value);
 
-// The value `text` stands for. A coded field takes one of its choice texts,
-// spaces and letter case aside ("32V", "1.0a", "8 S"); any other field a
-// decimal number or 0x and hex digits, from 0 to the field's largest value.
+// The same as one word, as a shell takes it back unquoted: "24V", "128".
+std::string typedText(const Field &field, unsigned value);
+
+// The value `text` stands for. A coded field takes one of its choices as a
+// person types it: spaces and letter case aside ("32V", "1.0a", "8 S"), the
+// number in any spelling ("1A" for "1.0 A"), the unit left out when the
+// number alone names one choice ("32", "0") or given for a bare "0"
+// ("0ms"). Any other field takes a decimal number or 0x and hex digits, from
+// 0 to the field's largest value.
 // On refusal `reason` says why, naming the accepted values.
 std::optional<unsigned> parseFieldValue(const Field &field, std::string_view text,
                                         std::string &reason);

@@ -87,9 +87,9 @@ const std::vector<Field> &fields() {
         coded("fmode", 0x02, 0, 2, kFmode),
         number("brightness-a", 0x03, 255),
         number("brightness-b", 0x04, 255),
-        // The current DACs take 0..31; the upper bits are not decoded.
-        number("max-current-a", 0x05, 31),
-        number("max-current-b", 0x06, 31),
+        // The current DACs are five bits wide; bits 7-5 belong to no field.
+        {"max-current-a", 0x05, 0, 5, 31, {}},
+        {"max-current-b", 0x06, 0, 5, 31, {}},
         coded("ramp-on", 0x07, 3, 3, kRampOn),
         coded("ramp-off", 0x07, 0, 3, kRamp),
         coded("ramp-start", 0x08, 3, 3, kRamp),

@@ -12,8 +12,10 @@ namespace cli {
 // register_commands.cpp
 int runInfo(bool json);
 int runDump(bool json);
-int runRead(const std::string &reg);
-int runWrite(const std::string &reg, const std::string &value);
+// Without `force`, an access the chip would not take part in (a read-only
+// or absent register written, a write-only or absent one read) is refused.
+int runRead(const std::string &reg, bool force);
+int runWrite(const std::string &reg, const std::string &value, bool force);
 int runReset();
 int runSleep();
 

@@ -6,11 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "board/operations.h"
 #include "chip/field_value.h"
 #include "chip/hex_byte.h"
 #include "chip/xq4620.h"
 #include "cli/commands.h"
-#include "cli/device.h"
 #include "cli/messages.h"
 
 namespace cli {
@@ -35,20 +35,8 @@ std::string valuesText(const chip::Field &f) {
 const chip::Field *knownField(const std::string &name) {
     const chip::Field *f = chip::findField(name);
     if (!f)
-        complain(kUsageError, "unknown field \"" + name + "\" (xq4620 fields lists them)");
+        complain(kUsageError, "unknown field " + quoted(name) + " (xq4620 fields lists them)");
     return f;
-}
-
-// Reads each register once, in address order; false after a failed read.
-bool readRegisters(Device &device, const std::set<uint8_t> &regs,
-                   std::map<uint8_t, uint8_t> &values) {
-    for (const uint8_t reg : regs) {
-        const auto value = device.read(reg);
-        if (!value)
-            return false;
-        values[reg] = *value;
-    }
-    return true;
 }
 
 } // namespace
@@ -85,15 +73,21 @@ int runGet(const std::vector<std::string> &names, bool json) {
         wanted.push_back(f);
         regs.insert(f->reg);
     }
-    Device device;
-    std::map<uint8_t, uint8_t> values;
-    if (!device.open() || !readRegisters(device, regs, values))
+    board::Device device(complainer());
+    if (!device.open())
         return kDeviceFailure;
+    std::map<uint8_t, uint8_t> values;
+    for (const uint8_t reg : regs) {
+        const auto value = device.read(reg);
+        if (!value)
+            return kDeviceFailure;
+        values[reg] = *value;
+    }
     nlohmann::ordered_json doc = nlohmann::ordered_json::object();
     for (const chip::Field *f : wanted) {
         const unsigned v = f->valueIn(values[f->reg]);
         if (!json)
-            std::printf("%s=%s\n", f->name, chip::fieldText(*f, v).c_str());
+            std::printf("%s=%s\n", f->name, chip::typedText(*f, v).c_str());
         else if (f->choices.empty())
             doc[f->name] = v;
         else
@@ -105,14 +99,14 @@ int runGet(const std::vector<std::string> &names, bool json) {
 }
 
 // Every assignment is checked before the adapter is touched; then each
-// register a field lies in is read once and written once, in address order.
+// register a field lies in is read once and written once, in address order,
+// with the board held throughout.
 int runSet(const std::vector<std::string> &assignments) {
     std::map<const chip::Field *, unsigned> changes;
-    std::set<uint8_t> regs;
     for (const std::string &item : assignments) {
         const size_t eq = item.find('=');
         if (eq == std::string::npos)
-            return complain(kUsageError, "\"" + item + "\" is not FIELD=VALUE");
+            return complain(kUsageError, quoted(item) + " is not FIELD=VALUE");
         const chip::Field *f = knownField(item.substr(0, eq));
         if (!f)
             return kUsageError;
@@ -121,22 +115,12 @@ int runSet(const std::vector<std::string> &assignments) {
         std::string reason;
         const auto value = chip::parseFieldValue(*f, item.substr(eq + 1), reason);
         if (!value)
-            return complain(kUsageError, reason);
+            return complain(kUsageError, escaped(reason));
         if (!changes.emplace(f, *value).second)
             return complain(kUsageError, std::string(f->name) + " is given more than once");
-        regs.insert(f->reg);
     }
-    Device device;
-    std::map<uint8_t, uint8_t> values;
-    if (!device.open() || !readRegisters(device, regs, values))
-        return kDeviceFailure;
-    for (const auto &[f, value] : changes)
-        values[f->reg] = f->placedIn(values[f->reg], value);
-    for (const auto &[reg, value] : values) {
-        if (!device.write(reg, value))
-            return kDeviceFailure;
-    }
-    return kSuccess;
+    board::Device device(complainer());
+    return device.open() && board::setFields(device, changes) ? kSuccess : kDeviceFailure;
 }
 
 } // namespace cli

@@ -2,27 +2,35 @@
 // Set-ups as register files: saving what the chip holds, loading a file onto
 // it and checking that the chip took it.
 #include <cstdio>
+#include <unistd.h>
 
-#include "chip/hex_byte.h"
+#include "board/operations.h"
 #include "chip/xq4620.h"
 #include "cli/commands.h"
-#include "cli/device.h"
 #include "cli/messages.h"
 #include "regfile/register_file.h"
 
 namespace cli {
+namespace {
+
+std::string fileName(const std::string &path) {
+    return path == "-" ? "standard input" : escaped(path);
+}
+
+} // namespace
 
 // Nothing is written unless every set-up register was read; "-" is standard
-// output.
+// output, checked with the rest of the output when the command ends.
 int runSave(const std::string &path) {
-    Device device;
-    if (!device.open())
+    board::Device device(complainer());
+    if (!device.open() || !device.hold())
         return kDeviceFailure;
     std::vector<regfile::Entry> entries;
     for (const uint8_t reg : chip::setupRegisters()) {
         const auto value = device.read(reg);
         if (!value)
-            return complain(kDeviceFailure, path + ": not written");
+            return complain(kDeviceFailure,
+                            (path == "-" ? "standard output" : escaped(path)) + ": not written");
         entries.push_back({reg, *value, 0});
     }
     const std::string text = regfile::format(entries, programAndVersion());
@@ -32,39 +40,31 @@ int runSave(const std::string &path) {
     }
     std::string error;
     if (!regfile::write(path, text, error))
-        return complain(kDeviceFailure, path + ": " + error);
+        return complain(kDeviceFailure, escaped(path) + ": " + error);
     return kSuccess;
 }
 
 // A bad file is refused whole (every bad line named) before the adapter is
-// opened. A good one is written in address order and read back; every
-// register that does not hold what was written is named.
+// opened. A good one is written in address order and read back under one
+// hold of the board; when that fails part-way, the registers that now hold
+// the file's values and those that do not are named.
 int runLoad(const std::string &path) {
-    const regfile::Contents file = regfile::read(path);
+    const regfile::Contents file =
+        path == "-" ? regfile::readFrom(STDIN_FILENO) : regfile::read(path);
+    const std::string name = fileName(path);
     if (!file.ok()) {
+        const int status = file.unreadable ? kDeviceFailure : kUsageError;
         for (const regfile::Problem &p : file.problems)
-            complain(kUsageError, path + ": " + regfile::describe(p));
-        return complain(kUsageError, path + ": nothing was written");
+            complain(status, name + ": " + escaped(regfile::describe(p)));
+        return complain(status, name + ": nothing was written");
     }
-    Device device;
+    board::Device device(complainer());
     if (!device.open())
-        return kDeviceFailure;
-    for (const regfile::Entry &e : file.entries) {
-        if (!device.write(e.reg, e.value))
-            return kDeviceFailure;
-    }
-    int status = kSuccess;
-    for (const regfile::Entry &e : file.entries) {
-        const auto value = device.read(e.reg);
-        if (!value) {
-            status = kDeviceFailure;
-        } else if (*value != e.value) {
-            status = complain(kDeviceFailure, chip::registerLabel(e.reg) + ": wrote " +
-                                                  chip::hexByte(e.value) + ", reads " +
-                                                  chip::hexByte(*value));
-        }
-    }
-    return status;
+        return complain(kDeviceFailure, name + ": nothing was written");
+    const board::LoadOutcome outcome = board::loadSetUp(device, file.entries);
+    if (outcome.ok)
+        return kSuccess;
+    return complain(kDeviceFailure, name + ": loaded in part: " + board::describeLoad(outcome));
 }
 
 } // namespace cli

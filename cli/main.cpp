@@ -3,9 +3,12 @@
 // command line is parsed here and nowhere else; a subcommand runs only when
 // the whole line made sense.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 #include "cli/commands.h"
 #include "cli/messages.h"
@@ -18,19 +21,32 @@ const char kDescription[] =
     "lists them.\n"
     "Exit status: 0 done, 1 the adapter, the chip or a file failed, 2 invalid usage or input.";
 
-// The first word of the command line that is neither an option nor the value
-// of --adapter: where the command was meant to be.
-const char *firstWord(int argc, char **argv) {
+std::string commandNames(const CLI::App &app);
+
+// What was wrong with the command line, in words that name the real
+// problem: CLI11 says "A subcommand is required" for an unknown option before
+// the command, and lists arguments "not expected" for an option in the wrong
+// place.
+std::string usageProblem(CLI::App &app, const CLI::ParseError &e, int argc, char **argv) {
+    const std::string what = e.what();
+    std::string reason = cli::escaped(what);
+    if (!app.get_subcommands().empty())
+        return reason;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--adapter") {
             ++i;
             continue;
         }
-        if (arg.empty() || arg[0] != '-')
-            return argv[i];
+        if (arg.rfind("--adapter=", 0) == 0)
+            continue;
+        if (arg.size() > 1 && arg[0] == '-')
+            return cli::quoted(arg) + " is not an option of xq4620 itself; the options of a "
+                                      "command follow its name (xq4620 COMMAND --help)";
+        if (!arg.empty() && arg[0] != '-')
+            return cli::quoted(arg) + " is not a command; the commands are " + commandNames(app);
     }
-    return nullptr;
+    return reason;
 }
 
 std::string commandNames(const CLI::App &app) {
@@ -43,6 +59,26 @@ std::string commandNames(const CLI::App &app) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // A descriptor closed by the caller is taken by the next file we open
+    // (a shared board's state, a register file), which would then receive
+    // what was meant for the terminal: each gets /dev/null instead, and a
+    // closed standard output is a failure for a command that prints.
+    bool stdoutClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (fd == 1)
+            stdoutClosed = true;
+        const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+    // The whole output in one buffer, flushed and checked once at the end.
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+
     CLI::App app(kDescription, "xq4620");
     app.set_version_flag("--version", cli::programAndVersion(), "Print the version and exit");
     app.require_subcommand(1, 1);
@@ -65,12 +101,17 @@ int main(int argc, char **argv) {
         app.add_subcommand("dump", "Read all thirteen registers and decode their fields");
     dump->add_flag("--json", json, "Print JSON");
 
+    bool force = false;
     CLI::App *read = app.add_subcommand("read", "Read one register and print its value");
     read->add_option("REG", reg, "Register address, a hex byte")->required();
+    read->add_flag("--force", force,
+                   "Read a write-only register or one the chip lacks all the same");
 
     CLI::App *write = app.add_subcommand("write", "Write one byte to one register");
     write->add_option("REG", reg, "Register address, a hex byte")->required();
     write->add_option("VALUE", value, "Value, a hex byte")->required();
+    write->add_flag("--force", force,
+                    "Write a read-only register or one the chip lacks all the same");
 
     CLI::App *fields = app.add_subcommand(
         "fields", "List every field: name, register, bits, access and values (no adapter needed)");
@@ -97,7 +138,7 @@ int main(int argc, char **argv) {
 
     CLI::App *load = app.add_subcommand(
         "load", "Check a register file whole, write it in address order and read it back");
-    load->add_option("FILE", path, "The register file")->required();
+    load->add_option("FILE", path, "The register file; - for standard input")->required();
 
     CLI::App *doctor = app.add_subcommand(
         "doctor", "Check the adapter chain link by link and say what to fix; exit status 0 when "
@@ -107,14 +148,12 @@ int main(int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        if (e.get_exit_code() == 0) // --help, --version
-            return app.exit(e) == 0 ? cli::kSuccess : cli::kUsageError;
-        std::string reason = e.what();
-        if (app.get_subcommands().empty())
-            if (const char *word = firstWord(argc, argv))
-                reason = std::string("\"") + word + "\" is not a command; the commands are " +
-                         commandNames(app);
-        cli::complain(cli::kUsageError, reason);
+        if (e.get_exit_code() == 0) { // --help, --version
+            if (stdoutClosed)
+                return cli::complain(cli::kDeviceFailure, "standard output: closed");
+            return cli::finishOutput(app.exit(e) == 0 ? cli::kSuccess : cli::kUsageError);
+        }
+        cli::complain(cli::kUsageError, usageProblem(app, e, argc, argv));
         std::fprintf(stderr, "Run 'xq4620 --help' for more information.\n");
         return cli::kUsageError;
     }
@@ -122,29 +161,36 @@ int main(int argc, char **argv) {
     if (app.count("--adapter") > 0)
         setenv("VTX_ADAPTER", adapter.c_str(), 1);
 
+    // A command whose output would go nowhere is not run at all.
+    const bool prints = !(write->parsed() || set->parsed() || reset->parsed() || sleep->parsed() ||
+                          load->parsed() || (save->parsed() && path != "-"));
+    if (stdoutClosed && prints)
+        return cli::complain(cli::kDeviceFailure, "standard output: closed");
+
+    int status = cli::kUsageError;
     if (info->parsed())
-        return cli::runInfo(json);
-    if (dump->parsed())
-        return cli::runDump(json);
-    if (read->parsed())
-        return cli::runRead(reg);
-    if (write->parsed())
-        return cli::runWrite(reg, value);
-    if (fields->parsed())
-        return cli::runFields(json);
-    if (get->parsed())
-        return cli::runGet(items, json);
-    if (set->parsed())
-        return cli::runSet(items);
-    if (reset->parsed())
-        return cli::runReset();
-    if (sleep->parsed())
-        return cli::runSleep();
-    if (save->parsed())
-        return cli::runSave(path);
-    if (load->parsed())
-        return cli::runLoad(path);
-    if (doctor->parsed())
-        return cli::runDoctor(json);
-    return cli::kUsageError;
+        status = cli::runInfo(json);
+    else if (dump->parsed())
+        status = cli::runDump(json);
+    else if (read->parsed())
+        status = cli::runRead(reg, force);
+    else if (write->parsed())
+        status = cli::runWrite(reg, value, force);
+    else if (fields->parsed())
+        status = cli::runFields(json);
+    else if (get->parsed())
+        status = cli::runGet(items, json);
+    else if (set->parsed())
+        status = cli::runSet(items);
+    else if (reset->parsed())
+        status = cli::runReset();
+    else if (sleep->parsed())
+        status = cli::runSleep();
+    else if (save->parsed())
+        status = cli::runSave(path);
+    else if (load->parsed())
+        status = cli::runLoad(path);
+    else if (doctor->parsed())
+        status = cli::runDoctor(json);
+    return cli::finishOutput(status);
 }

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "cli/messages.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
 
 namespace cli {
 
@@ -12,6 +15,45 @@ int complain(int status, const std::string &message) {
 
 std::string programAndVersion() {
     return "xq4620 " XQ_VERSION;
+}
+
+std::string escaped(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string quoted(const std::string &text) {
+    return "\"" + escaped(text) + "\"";
+}
+
+board::Complaints complainer() {
+    return [](const std::string &message) { complain(kDeviceFailure, message); };
+}
+
+int finishOutput(int status) {
+    // fflush reports a write that fails now; ferror one that failed earlier.
+    // (Standard output is buffered whole, so "earlier" is rare.)
+    errno = 0;
+    bool failed = std::fflush(stdout) != 0;
+    const int err = errno;
+    std::cout.flush();
+    failed = failed || std::ferror(stdout) || std::cout.bad();
+    if (failed) {
+        complain(kDeviceFailure,
+                 std::string("standard output: ") + (err ? std::strerror(err) : "write error"));
+        return status == kSuccess ? kDeviceFailure : status;
+    }
+    return status;
 }
 
 } // namespace cli

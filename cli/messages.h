@@ -6,11 +6,13 @@
 
 #include <string>
 
+#include "board/device.h"
+
 namespace cli {
 
 enum ExitStatus {
     kSuccess = 0,
-    kDeviceFailure = 1, // the adapter or the chip failed, or a file could not be written
+    kDeviceFailure = 1, // the adapter or the chip failed, or a file could not be read or written
     kUsageError = 2,    // the command line or an input file asked for something invalid
 };
 
@@ -19,6 +21,20 @@ int complain(int status, const std::string &message);
 
 // "program version", as register files name their writer.
 std::string programAndVersion();
+
+// `text` with every control character (and DEL) as \xNN, so that what a
+// person typed cannot move the cursor or ring the bell in a message.
+std::string escaped(const std::string &text);
+// The same in double quotes, for repeating a word a person typed.
+std::string quoted(const std::string &text);
+
+// Where the board's operations tell their failures: complain() with status 1.
+board::Complaints complainer();
+
+// Flushes standard output and checks that everything written to it arrived;
+// on failure says so ("standard output: No space left on device") and
+// returns 1 in place of a successful `status`.
+int finishOutput(int status);
 
 } // namespace cli
 

@@ -4,20 +4,16 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "board/operations.h"
 #include "chip/field_value.h"
 #include "chip/hex_byte.h"
 #include "chip/xq4620.h"
 #include "cli/commands.h"
-#include "cli/device.h"
 #include "cli/messages.h"
 #include "link/version_line.h"
 
 namespace cli {
 namespace {
-
-constexpr uint8_t kPartHigh = 0x0A;
-constexpr uint8_t kPartLow = 0x0B;
-constexpr uint8_t kRevision = 0x12;
 
 void print(const nlohmann::ordered_json &doc) {
     std::printf("%s\n", doc.dump(2).c_str());
@@ -26,41 +22,34 @@ void print(const nlohmann::ordered_json &doc) {
 std::optional<uint8_t> byteArgument(const char *what, const std::string &text) {
     const auto value = chip::parseHexByte(text);
     if (!value)
-        complain(kUsageError, std::string(what) + " \"" + text +
-                                  "\" is not a hex byte (00 to FF, optionally with 0x)");
+        complain(kUsageError, std::string(what) + " " + quoted(text) +
+                                  " is not a hex byte (00 to FF, optionally with 0x)");
     return value;
 }
 
-// Every field of the register with its value: "sleep=1, ..., ovp=24 V".
-std::string decoded(uint8_t reg, uint8_t value) {
-    std::string out;
-    for (const chip::Field *f : chip::fieldsOf(reg))
-        out += (out.empty() ? "" : ", ") + std::string(f->name) + "=" +
-               chip::fieldText(*f, f->valueIn(value));
-    return out;
-}
-
-nlohmann::ordered_json decodedJson(uint8_t reg, uint8_t value) {
-    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-    for (const chip::Field *f : chip::fieldsOf(reg)) {
-        const unsigned v = f->valueIn(value);
-        if (f->choices.empty())
-            fields[f->name] = v;
-        else
-            fields[f->name] = chip::fieldText(*f, v);
-    }
-    return fields;
+// Why the chip would not take part in `access` on `reg`, or "": a register
+// it lacks never answers, a read-only one drops what is written, and a
+// write-only one reads as 0 whatever it did.
+std::string refusal(uint8_t reg, chip::Access wanted) {
+    const chip::Register *info = chip::findRegister(reg);
+    if (!info)
+        return chip::registerLabel(reg) + " is not one of the chip's registers";
+    if (wanted == chip::Access::WriteOnly && info->access == chip::Access::ReadOnly)
+        return chip::registerLabel(reg) + " is read-only: the chip ignores what is written to it";
+    if (wanted == chip::Access::ReadOnly && info->access == chip::Access::WriteOnly)
+        return chip::registerLabel(reg) + " is write-only: reading it tells nothing of the chip";
+    return "";
 }
 
 } // namespace
 
 int runInfo(bool json) {
-    Device device;
+    board::Device device(complainer());
     if (!device.open())
         return kDeviceFailure;
-    const auto high = device.read(kPartHigh);
-    const auto low = device.read(kPartLow);
-    const auto revision = device.read(kRevision);
+    const auto high = device.read(chip::kPartNumberHighRegister);
+    const auto low = device.read(chip::kPartNumberLowRegister);
+    const auto revision = device.read(chip::kRevisionRegister);
     if (!high || !low || !revision)
         return kDeviceFailure;
     const std::string version = LinkVersionLine(device.firmware(), device.firmware2());
@@ -82,40 +71,35 @@ int runInfo(bool json) {
 // A register that cannot be read is named on standard error and shown as
 // "--" (null in JSON); the others are still read, and the status is 1.
 int runDump(bool json) {
-    Device device;
+    board::Device device(complainer());
     if (!device.open())
         return kDeviceFailure;
+    const std::vector<board::Reading> readings = board::readAll(device);
     int status = kSuccess;
-    nlohmann::ordered_json registers = nlohmann::ordered_json::array();
-    for (const uint8_t reg : chip::readableRegisters()) {
-        const chip::Register &info = *chip::findRegister(reg);
-        const auto value = device.read(reg);
-        if (!value)
+    for (const board::Reading &r : readings) {
+        if (!r.value)
             status = kDeviceFailure;
-        if (json) {
-            registers.push_back(
-                {{"address", reg},
-                 {"name", info.name},
-                 {"access", chip::accessText(info.access)},
-                 {"value", value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json()},
-                 {"fields", value ? decodedJson(reg, *value) : nlohmann::ordered_json()}});
-            continue;
-        }
-        const std::string fields = value ? decoded(reg, *value) : "";
-        std::printf("%s %-4s  %s%s%s\n", chip::hexByte(reg).c_str(),
-                    value ? chip::hexByte(*value).c_str() : "--", info.name,
-                    fields.empty() ? "" : ": ", fields.c_str());
     }
-    if (json)
-        print({{"registers", registers}});
+    if (json) {
+        print(board::dumpJson(readings));
+        return status;
+    }
+    for (const board::Reading &r : readings) {
+        const std::string fields = r.value ? board::decoded(r.reg, *r.value) : "";
+        std::printf("%s %-4s  %s%s%s\n", chip::hexByte(r.reg).c_str(),
+                    r.value ? chip::hexByte(*r.value).c_str() : "--",
+                    chip::findRegister(r.reg)->name, fields.empty() ? "" : ": ", fields.c_str());
+    }
     return status;
 }
 
-int runRead(const std::string &regText) {
+int runRead(const std::string &regText, bool force) {
     const auto reg = byteArgument("register", regText);
     if (!reg)
         return kUsageError;
-    Device device;
+    if (const std::string why = refusal(*reg, chip::Access::ReadOnly); !why.empty() && !force)
+        return complain(kUsageError, why + " (--force reads it all the same)");
+    board::Device device(complainer());
     if (!device.open())
         return kDeviceFailure;
     const auto value = device.read(*reg);
@@ -125,34 +109,27 @@ int runRead(const std::string &regText) {
     return kSuccess;
 }
 
-int runWrite(const std::string &regText, const std::string &valueText) {
+int runWrite(const std::string &regText, const std::string &valueText, bool force) {
     const auto reg = byteArgument("register", regText);
     const auto value = byteArgument("value", valueText);
     if (!reg || !value)
         return kUsageError;
-    Device device;
+    if (const std::string why = refusal(*reg, chip::Access::WriteOnly); !why.empty() && !force)
+        return complain(kUsageError, why + " (--force writes it all the same)");
+    board::Device device(complainer());
     if (!device.open() || !device.write(*reg, *value))
         return kDeviceFailure;
     return kSuccess;
 }
 
 int runReset() {
-    Device device;
-    if (!device.open() || !device.write(chip::kSoftResetRegister, chip::kSoftResetValue))
-        return kDeviceFailure;
-    return kSuccess;
+    board::Device device(complainer());
+    return device.open() && board::softReset(device) ? kSuccess : kDeviceFailure;
 }
 
-// Sleep is one bit of Control; the rest of the register is kept as the chip
-// holds it.
 int runSleep() {
-    Device device;
-    if (!device.open())
-        return kDeviceFailure;
-    const auto control = device.read(chip::kControlRegister);
-    if (!control || !device.write(chip::kControlRegister, *control | chip::kSleepBit))
-        return kDeviceFailure;
-    return kSuccess;
+    board::Device device(complainer());
+    return device.open() && board::sleep(device) ? kSuccess : kDeviceFailure;
 }
 
 } // namespace cli

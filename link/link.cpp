@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "link/link.h"
 
+#include "link/board_setup.h"
+
 int32_t g_hLink = 0;
 char g_linkSerial[VTX_SERIAL_SIZE] = {};
 uint8_t g_fwMajor2 = 0;
@@ -9,27 +11,21 @@ uint8_t g_fwMinor2 = 0;
 LinkStatus LinkOpen(uint8_t *firmware) {
     // The handle is only replaced after a good serial query; a failed open
     // keeps whatever vtxOpen returned, and every later call passes it on.
-    if (vtxFindControllers() != 0) {
-        if (vtxGetSerialNumber(0, g_linkSerial) >= 0)
-            g_hLink = vtxOpen(g_linkSerial);
-    }
-
-    uint8_t version[8] = {};
-    if (vtxFirmwareVersion_Read(g_hLink, version, 5) < 0)
+    const BoardSetUp s = SetUpBoard(g_hLink, g_linkSerial);
+    if (s.version.failed())
         return 2;
-    g_fwMajor2 = version[2];
-    g_fwMinor2 = version[3];
-    *firmware = static_cast<uint8_t>((version[0] << 4) + version[1]);
+    g_fwMajor2 = s.firmware[2];
+    g_fwMinor2 = s.firmware[3];
+    *firmware = static_cast<uint8_t>((s.firmware[0] << 4) + s.firmware[1]);
 
     // All three set-up calls are made; the last failure in this order wins.
-    LinkStatus status = 0;
-    if (vtxI2C_Control(g_hLink, 0, 0, 1) < 0)
-        status = 3;
-    if (vtxGPIO_WriteControl(g_hLink, 0, 0, 1, 1, 1, 1, 2, 1, 0, 0, 0, 0, 0) < 0)
-        status = 4;
-    if (vtxPower_WriteControl(g_hLink, 1, 0) < 0)
+    if (s.power.failed())
         return 5;
-    return status;
+    if (s.gpio.failed())
+        return 4;
+    if (s.bus.failed())
+        return 3;
+    return 0;
 }
 
 bool LinkFirmwareVersion(uint8_t *firmware2) {

@@ -72,6 +72,8 @@ std::string notAByte(const char *what, std::string_view word) {
 
 Contents parse(std::string_view text) {
     Contents out;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
     std::map<uint8_t, int> seenOn;
     int lineNo = 0;
     while (!text.empty() || lineNo == 0) {
@@ -130,36 +132,58 @@ Contents parse(std::string_view text) {
     return out;
 }
 
-Contents read(const std::string &path) {
-    auto failed = [&](const std::string &reason) {
-        Contents out;
-        out.problems.push_back({0, reason});
-        return out;
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return failed(std::strerror(errno));
+namespace {
+
+Contents failed(const std::string &reason) {
+    Contents out;
+    out.problems.push_back({0, reason});
+    out.unreadable = true;
+    return out;
+}
+
+// Everything `fd` gives up to the end, or the reason it would not.
+Contents readAll(int fd) {
     std::string text;
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return failed(std::strerror(err));
-        }
+        if (n < 0)
+            return failed(std::strerror(errno));
         if (n == 0)
             break;
         text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > kMaxFileSize) {
-            ::close(fd);
+        if (text.size() > kMaxFileSize)
             return failed("larger than a register file can be (1 MiB)");
-        }
     }
-    ::close(fd);
     return parse(text);
+}
+
+} // namespace
+
+Contents read(const std::string &path) {
+    // O_NONBLOCK: opening a FIFO nobody writes to would wait for ever; the
+    // kind of file is checked on the descriptor, before any read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return failed(std::strerror(errno));
+    struct stat st {};
+    Contents out;
+    if (::fstat(fd, &st) != 0)
+        out = failed(std::strerror(errno));
+    else if (S_ISDIR(st.st_mode))
+        out = failed(std::strerror(EISDIR));
+    else if (!S_ISREG(st.st_mode))
+        out = failed("not a regular file");
+    else
+        out = readAll(fd);
+    ::close(fd);
+    return out;
+}
+
+Contents readFrom(int fd) {
+    return readAll(fd);
 }
 
 std::string format(const std::vector<Entry> &entries, std::string_view writer) {
@@ -181,30 +205,129 @@ std::string format(const std::vector<Entry> &entries, std::string_view writer) {
     return out;
 }
 
+namespace {
+
+// All of `text` to `fd`; false with errno set when it did not go.
+bool writeAll(int fd, const std::string &text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The file a path names once symbolic links are followed, whether or not it
+// exists yet (a link to a file still to be made names that file).
+std::string resolved(const std::string &path, std::string &error) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return target;
+        std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) {
+            error = std::strerror(errno);
+            return "";
+        }
+        link.resize(static_cast<size_t>(n));
+        if (!link.empty() && link[0] != '/') {
+            const size_t slash = target.rfind('/');
+            link = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + link;
+        }
+        target = link;
+    }
+    error = std::strerror(ELOOP);
+    return "";
+}
+
+std::string directoryOf(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Rewrites an existing file where it is: every hard link keeps it, and so
+// do its mode and owner. The new text is whole in memory first; only a
+// failing disk can leave the file part-written, and that is said.
+bool rewriteInPlace(const std::string &target, const std::string &text, std::string &error) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = ::ftruncate(fd, 0) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok)
+        error = std::string(std::strerror(err)) + " (the file may now be incomplete)";
+    return ok;
+}
+
+} // namespace
+
 bool write(const std::string &path, const std::string &text, std::string &error) {
+    const std::string target = resolved(path, error);
+    if (target.empty())
+        return false;
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) {
+            error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+            return false;
+        }
+        // A file without write permission for us is one its owner meant to
+        // keep: refused even where the system would let us (root).
+        const bool ours = st.st_uid == ::geteuid();
+        if (::access(target.c_str(), W_OK) != 0 || (ours && !(st.st_mode & S_IWUSR))) {
+            error = std::string(std::strerror(EACCES)) + " (the file is read-only)";
+            return false;
+        }
+        // Several names for one file, a file of another user's, or a
+        // directory closed to us: only an in-place rewrite keeps it whole.
+        if (st.st_nlink > 1 || !ours || ::access(directoryOf(target).c_str(), W_OK) != 0)
+            return rewriteInPlace(target, text, error);
+    }
     // Written beside the target and renamed over it, so that a full disk or
-    // a crash leaves the old file as it was rather than half a set-up.
-    std::string temp = path + ".XXXXXX";
+    // a crash leaves the old file as it was rather than half a set-up. The
+    // temporary name is short, so that any name the target may have fits.
+    std::string temp = directoryOf(target) + "/.xq4620-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<size_t>(n);
+    mode_t mode;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
     }
-    ok = ok && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
     int err = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0)
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
         return true;
     if (ok)
         err = errno;

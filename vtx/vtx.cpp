@@ -17,9 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vtx {
@@ -60,6 +62,7 @@ struct Library {
     // read-modify-write (VTX_TEST_READ_DELAY_MS, in test builds only).
     int32_t readDelayMs = 0;
     std::array<std::optional<int32_t>, kCallCount> forced;
+    std::map<std::pair<test::Call, uint8_t>, int32_t> forcedAt;
     // Why the last call that failed, failed: its result and sentence.
     int32_t lastResult = 0;
     std::string lastText;
@@ -184,6 +187,14 @@ template <typename F> int32_t dispatch(test::Call call, F &&toBackend) {
     return toBackend(backend());
 }
 
+// The same for a register call, which may also be forced for one register.
+template <typename F> int32_t dispatchAt(test::Call call, uint8_t reg, F &&toBackend) {
+    const auto &at = lib().forcedAt;
+    if (const auto it = at.find({call, reg}); it != at.end())
+        return it->second;
+    return dispatch(call, std::forward<F>(toBackend));
+}
+
 bool adapterOf(int32_t handle, int32_t &adapter) {
     const auto &adapters = lib().adapters;
     if (handle < 1 || static_cast<size_t>(handle) > adapters.size())
@@ -236,6 +247,11 @@ void forceResult(Call call, int32_t result) {
 void clearForcedResult(Call call) {
     std::lock_guard lock(detail::libraryMutex());
     lib().forced[static_cast<size_t>(call)].reset();
+}
+
+void forceResultAt(Call call, uint8_t reg, int32_t result) {
+    std::lock_guard lock(detail::libraryMutex());
+    lib().forcedAt[{call, reg}] = result;
 }
 
 void reset() {
@@ -406,7 +422,7 @@ int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8
     else if (device > vtx::kMaxDevice)
         r = -EINVAL;
     else
-        r = vtx::dispatch(Call::I2C_RegisterWrite, [&](vtx::Backend &b) {
+        r = vtx::dispatchAt(Call::I2C_RegisterWrite, reg, [&](vtx::Backend &b) {
             return b.registerWrite(adapter, device, reg, value);
         });
     if (vtx::tracing())
@@ -424,8 +440,8 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
     else if (device > vtx::kMaxDevice)
         r = -EINVAL;
     else
-        r = vtx::dispatch(Call::I2C_RegisterRead,
-                          [&](vtx::Backend &b) { return b.registerRead(adapter, device, reg); });
+        r = vtx::dispatchAt(Call::I2C_RegisterRead, reg,
+                            [&](vtx::Backend &b) { return b.registerRead(adapter, device, reg); });
     if (vtx::lib().readDelayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(vtx::lib().readDelayMs));
     if (vtx::tracing())

@@ -40,6 +40,9 @@ enum class Call {
 // Any value may be forced, e.g. 0x1A5 from I2C_RegisterRead.
 void forceResult(Call call, int32_t result);
 void clearForcedResult(Call call);
+// The same for I2C_RegisterWrite or I2C_RegisterRead of register `reg` only
+// (ahead of forceResult); cleared by reset().
+void forceResultAt(Call call, uint8_t reg, int32_t result);
 
 // Back to the state of a fresh process: the backend choice and VTX_TRACE are
 // forgotten (both are read again from the environment by the next call),

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "process.h"
 #include "tests/support/sim_session.h"
@@ -79,6 +81,39 @@ protected:
                 out.io.push_back(line);
         }
         return out;
+    }
+
+    // `script` run by /bin/sh with $XQ naming the command, for redirections
+    // and for programs side by side.
+    Outcome shell(const std::string &script, const char *adapter = "sim",
+                  const std::string &extraEnv = "") {
+        const std::string trace = dir + "/trace." + std::to_string(++runs);
+        Environment env = Environment::Current()
+                              .With("VTX_ADAPTER", adapter)
+                              .With("VTX_TRACE", trace)
+                              .With("XDG_RUNTIME_DIR", dir)
+                              .With("XQ", XQ4620_BINARY)
+                              .With("D", dir);
+        if (!extraEnv.empty())
+            env.With(extraEnv.substr(0, extraEnv.find('=')),
+                     extraEnv.substr(extraEnv.find('=') + 1));
+        const CommandResult r = RunCommand({"/bin/sh", "-c", script}, env, Millis(30000));
+        Outcome out;
+        EXPECT_TRUE(r.started && !r.timedOut) << script;
+        out.exit = WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
+        out.out = r.out;
+        out.err = r.err;
+        out.trace = split(ReadFile(trace));
+        for (const std::string &line : out.trace) {
+            if (line.rfind("vtxI2C_Register", 0) == 0)
+                out.io.push_back(line);
+        }
+        return out;
+    }
+
+    static mode_t modeOf(const std::string &path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 
     void write(const std::string &name, const std::string &text) {
@@ -157,7 +192,8 @@ TEST_F(CommandTest, RawReadAndWriteTakeHexBytes) {
 TEST_F(CommandTest, GetReadsEachRegisterOnce) {
     const Outcome r = run({"get", "ramp-on", "ovp", "brightness-a", "fmode"});
     EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(r.out, "ramp-on=4 ms\novp=24 V\nbrightness-a=0\nfmode=500 kHz\n");
+    // Each value as set takes it back, unquoted in a shell.
+    EXPECT_EQ(r.out, "ramp-on=4ms\novp=24V\nbrightness-a=0\nfmode=500kHz\n");
     EXPECT_EQ(r.io, (Lines{readTrace(0x02, 0x38), readTrace(0x03, 0), readTrace(0x07, 0)}));
     const Outcome j = run({"get", "--json", "ocp", "max-current-b"});
     EXPECT_EQ(nlohmann::json::parse(j.out), nlohmann::json::parse(R"({"ocp": "1.2 A",
@@ -250,7 +286,7 @@ TEST_F(CommandTest, LoadRefusesABadFileWholeNamingEveryLine) {
 
 TEST_F(CommandTest, DeviceFailuresGiveStatusOneAndNameTheRegister) {
     // The chip does not acknowledge a register it does not have.
-    Outcome r = run({"write", "13", "00"});
+    Outcome r = run({"write", "--force", "13", "00"});
     EXPECT_EQ(r.exit, 1);
     const std::string noChip =
         "no chip answers at address 0x36: check the wiring, the address and that the board is "
@@ -258,7 +294,7 @@ TEST_F(CommandTest, DeviceFailuresGiveStatusOneAndNameTheRegister) {
     EXPECT_EQ(r.err, "xq4620: register 0x13: write failed: " + noChip);
     EXPECT_EQ(r.io, Lines{writeTrace(0x13, 0x00, -6)});
 
-    r = run({"read", "0x10"});
+    r = run({"read", "0x10", "--force"});
     EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.err, "xq4620: register 0x10: read failed: " + noChip);
     EXPECT_EQ(r.out, "");
@@ -328,6 +364,247 @@ TEST_F(CommandTest, FieldsListsEveryFieldWithoutAnAdapter) {
     EXPECT_EQ(doc[19]["name"], "ramp-on");
     EXPECT_EQ(doc[19]["choices"][0], "4 ms");
     EXPECT_EQ(doc[25]["access"], "read-only");
+}
+
+// Output that cannot be written is a failure with its reason, never a
+// silent success: a set-up saved onto a full disk through a pipe is lost.
+TEST_F(CommandTest, OutputThatCannotBeWrittenFails) {
+    const struct {
+        const char *command, *redirection, *message;
+    } rows[] = {
+        {"save -", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"dump", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"dump --json", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"get ovp", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"read 0", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"fields", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"info --json", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"--help", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"dump", ">&-", "xq4620: standard output: closed\n"},
+        {"--version", ">&-", "xq4620: standard output: closed\n"},
+    };
+    for (const auto &row : rows) {
+        const Outcome r = shell(std::string("\"$XQ\" ") + row.command + " " + row.redirection);
+        EXPECT_EQ(r.exit, 1) << row.command << " " << row.redirection;
+        EXPECT_EQ(r.err, row.message) << row.command;
+    }
+    // A command that prints nothing still works without standard output,
+    // and its state never lands in a descriptor left closed.
+    EXPECT_EQ(shell("\"$XQ\" set led-a-en=1 >&- 2>&-", "sim:closed").exit, 0);
+    EXPECT_EQ(run({"get", "led-a-en"}, "sim:closed").out, "led-a-en=1\n");
+}
+
+// Saving keeps what an editor keeps: a read-only file, the mode, a
+// symbolic link, hard links, and any legal name.
+TEST_F(CommandTest, SaveKeepsFilesAsAnEditorDoes) {
+    const std::string old = "old\n";
+    auto fresh = [&](const std::string &name, mode_t mode) {
+        write(name, old);
+        ::chmod((dir + "/" + name).c_str(), mode);
+    };
+    // Read-only: refused and untouched, even for root.
+    fresh("ro.txt", 0444);
+    Outcome r = run({"save", dir + "/ro.txt"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.err, "xq4620: " + dir + "/ro.txt: Permission denied (the file is read-only)\n");
+    EXPECT_EQ(ReadFile(dir + "/ro.txt"), old);
+    // A private file stays private.
+    fresh("private.txt", 0600);
+    EXPECT_EQ(run({"save", dir + "/private.txt"}).exit, 0);
+    EXPECT_EQ(modeOf(dir + "/private.txt"), 0600u);
+    EXPECT_NE(ReadFile(dir + "/private.txt"), old);
+    // Through a symbolic link to its target; the link stays a link.
+    fresh("target.txt", 0644);
+    ASSERT_EQ(::symlink("target.txt", (dir + "/link.txt").c_str()), 0);
+    EXPECT_EQ(run({"save", dir + "/link.txt"}).exit, 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir + "/link.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    const std::string saved = ReadFile(dir + "/target.txt");
+    EXPECT_EQ(saved.rfind("# XQ4620 register file", 0), 0u);
+    // A hard link: both names still one file, with the new set-up.
+    fresh("a.txt", 0644);
+    ASSERT_EQ(::link((dir + "/a.txt").c_str(), (dir + "/b.txt").c_str()), 0);
+    EXPECT_EQ(run({"save", dir + "/a.txt"}).exit, 0);
+    EXPECT_EQ(ReadFile(dir + "/b.txt"), saved);
+    // The longest name a file may have.
+    const std::string longName = dir + "/" + std::string(250, 'n');
+    r = run({"save", longName});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(ReadFile(longName), saved);
+    // No regular file to replace.
+    r = run({"save", "/dev/null"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.err, "xq4620: /dev/null: not a regular file\n");
+}
+
+// Reading never waits on something that is not a file, and a file that
+// cannot be read is exit status 1 (the file failed), not 2 (bad usage).
+TEST_F(CommandTest, LoadReadsOnlyRegularFilesAndStandardInput) {
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    const struct {
+        std::string path, reason;
+    } rows[] = {
+        {dir + "/fifo", "not a regular file"},
+        {dir, "Is a directory"},
+        {dir + "/missing.txt", "No such file or directory"},
+    };
+    for (const auto &row : rows) {
+        const Outcome r = run({"load", row.path});
+        EXPECT_EQ(r.exit, 1) << row.path;
+        EXPECT_EQ(r.err, "xq4620: " + row.path + ": " + row.reason + "\nxq4620: " + row.path +
+                             ": nothing was written\n");
+        EXPECT_TRUE(r.trace.empty());
+    }
+    // A byte-order mark as some editors write it; standard input as "-".
+    write("bom.txt", "\xEF\xBB\xBF"
+                     "0x03 0x80\n");
+    Outcome r = run({"load", dir + "/bom.txt"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.io, (Lines{writeTrace(0x03, 0x80), readTrace(0x03, 0x80)}));
+    r = shell("printf '0x04 0x40\\n' | \"$XQ\" load -");
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.io, (Lines{writeTrace(0x04, 0x40), readTrace(0x04, 0x40)}));
+}
+
+// Choices as people type them; what get prints, set takes back unquoted.
+TEST_F(CommandTest, ChoicesTakeThePeoplesSpellings) {
+    const struct {
+        const char *assignment;
+        int reg, value;
+    } rows[] = {
+        {"ovp=32V", 0x02, 0x58},        {"ovp=32 V", 0x02, 0x58},      {"ovp=32", 0x02, 0x58},
+        {"ocp=1A", 0x02, 0x30},         {"ocp=1.0A", 0x02, 0x30},      {"ocp=600mA", 0x02, 0x20},
+        {"ocp=0.8A", 0x02, 0x28},       {"fmode=1MHz", 0x02, 0x39},    {"ramp-off=0", 0x07, 0x00},
+        {"ramp-off=0ms", 0x07, 0x00},   {"ramp-off=0 ms", 0x07, 0x00}, {"ramp-off=1s", 0x07, 0x03},
+        {"ramp-on=0.261s", 0x07, 0x08},
+    };
+    for (const auto &row : rows) {
+        const Outcome r = run({"set", row.assignment});
+        EXPECT_EQ(r.exit, 0) << row.assignment << ": " << r.err;
+        ASSERT_EQ(r.io.size(), 2u) << row.assignment;
+        EXPECT_EQ(r.io[1], writeTrace(row.reg, row.value)) << row.assignment;
+    }
+    // Two choices a bare number could name are neither of them.
+    EXPECT_EQ(run({"set", "ramp-on=4"}).exit, 2);
+    const Outcome got = run({"get", "ocp", "ramp-on"}, "sim:round");
+    EXPECT_EQ(got.out, "ocp=1.2A\nramp-on=4ms\n");
+    const Outcome back = shell("\"$XQ\" set $(\"$XQ\" get ocp ramp-on)", "sim:round");
+    EXPECT_EQ(back.exit, 0) << back.err;
+}
+
+// Writes and reads the chip would not take part in are refused before the
+// bus, unless forced.
+TEST_F(CommandTest, AccessesTheChipIgnoresAreRefusedUnlessForced) {
+    const struct {
+        Lines args;
+        const char *message;
+    } rows[] = {
+        {{"write", "09", "FF"},
+         "register 0x09 (Interrupt Status) is read-only: the chip ignores "
+         "what is written to it (--force writes it all the same)"},
+        {{"write", "0A", "00"},
+         "register 0x0A (Part Number, High) is read-only: the chip ignores "
+         "what is written to it (--force writes it all the same)"},
+        {{"write", "13", "00"},
+         "register 0x13 is not one of the chip's registers (--force writes it all the same)"},
+        {{"read", "0F"},
+         "register 0x0F (Software Reset) is write-only: reading it tells "
+         "nothing of the chip (--force reads it all the same)"},
+    };
+    for (const auto &row : rows) {
+        Outcome r = run(row.args);
+        EXPECT_EQ(r.exit, 2) << row.args[1];
+        EXPECT_EQ(r.err, std::string("xq4620: ") + row.message + "\n");
+        EXPECT_TRUE(r.trace.empty());
+        Lines forced = row.args;
+        forced.insert(forced.begin() + 1, "--force");
+        r = run(forced);
+        EXPECT_EQ(r.io.size(), 1u) << "forced: " << row.args[1];
+    }
+}
+
+// Max Current is five bits; the three above it are kept, shown and loaded.
+TEST_F(CommandTest, MaxCurrentIsFiveBitsAndTheOthersAreKept) {
+    ASSERT_EQ(run({"write", "05", "E1"}, "sim:mc").exit, 0);
+    EXPECT_EQ(run({"get", "max-current-a"}, "sim:mc").out, "max-current-a=1\n");
+    const Outcome r = run({"set", "max-current-a=3"}, "sim:mc");
+    EXPECT_EQ(r.io, (Lines{readTrace(0x05, 0xE1), writeTrace(0x05, 0xE3)}));
+    write("mc.txt", "0x06 0xFF\n");
+    EXPECT_EQ(run({"load", dir + "/mc.txt"}).exit, 0);
+    EXPECT_EQ(split(run({"fields"}).out)[17], "max-current-a   0x05 bits 4-0  read/write 0 to 31");
+}
+
+// Control characters a person passed in come back escaped, and a mistyped
+// option is named as one.
+TEST_F(CommandTest, MessagesEscapeWhatWasTypedAndNameTheRealProblem) {
+    Outcome r = run({"set", "\x1b[31mred=1"});
+    EXPECT_EQ(r.err, "xq4620: unknown field \"\\x1B[31mred\" (xq4620 fields lists them)\n");
+    r = run({"set", "ovp=\a3"});
+    EXPECT_EQ(r.err.find('\a'), std::string::npos) << r.err;
+    r = run({"load", dir + "/\x1b]0;x"});
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    r = run({"--frob"});
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_EQ(r.err.rfind("xq4620: \"--frob\" is not an option of xq4620 itself", 0), 0u) << r.err;
+}
+
+// Two programs changing different fields of one register, each with a
+// pause between its read and its write: under the board's hold no change
+// is lost. Without it, both read the same byte and the later write undoes
+// the earlier one.
+TEST_F(CommandTest, ConcurrentSetsOnOneBoardLoseNothing) {
+    ASSERT_EQ(run({"write", "00", "00"}, "sim:shared").exit, 0);
+    const Outcome r = shell("for f in led-a-en linear-a led2-on-a; do \"$XQ\" set $f=1 || exit 1; "
+                            "done & for f in led-b-en linear-b sleep; do \"$XQ\" set $f=1 || "
+                            "exit 1; done; s=$?; wait $! && exit $s",
+                            "sim:shared", "VTX_TEST_READ_DELAY_MS=150");
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(run({"read", "00"}, "sim:shared").out, "0x9F\n");
+}
+
+// A board another program holds and never lets go: the command says it is
+// waiting, then gives up; a damaged state file is named, not reset.
+TEST_F(CommandTest, BusyAndDamagedBoardsAreNamed) {
+    ASSERT_EQ(run({"info"}, "sim:held").exit, 0);
+    const std::string state = dir + "/xq4620-sim/held";
+    // The shell holds the board's lock for as long as it runs.
+    Outcome r =
+        shell("exec 9<>\"$D/xq4620-sim/held\" && flock 9 && \"$XQ\" set led-a-en=1", "sim:held");
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.err, "vtx: waiting for simulated board held: another program holds it\n"
+                     "xq4620: the board is busy: another program holds it\n");
+    ASSERT_EQ(::truncate(state.c_str(), 100), 0);
+    r = run({"dump"}, "sim:held");
+    EXPECT_EQ(r.exit, 1);
+    const std::string damaged = "simulated board held: its state file is damaged (" + state +
+                                "): 100 bytes where a board's state takes 266; remove it to "
+                                "start afresh\n";
+    EXPECT_EQ(r.err, "vtx: " + damaged + "xq4620: " + damaged);
+    EXPECT_EQ(ReadFile(state).size(), 100u);
+}
+
+// What scripts read: the keys of every --json output.
+TEST_F(CommandTest, JsonKeysAreStable) {
+    auto keys = [](const nlohmann::json &object) {
+        Lines out;
+        for (auto it = object.begin(); it != object.end(); ++it)
+            out.push_back(it.key());
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const auto info = nlohmann::json::parse(run({"info", "--json"}).out);
+    EXPECT_EQ(keys(info), (Lines{"adapter", "part_number", "revision", "version"}));
+    const auto dump = nlohmann::json::parse(run({"dump", "--json"}).out);
+    EXPECT_EQ(keys(dump), Lines{"registers"});
+    EXPECT_EQ(keys(dump["registers"][0]), (Lines{"access", "address", "fields", "name", "value"}));
+    const auto get = nlohmann::json::parse(run({"get", "--json", "ovp", "brightness-a"}).out);
+    EXPECT_EQ(get, nlohmann::json::parse(R"({"ovp": "24 V", "brightness-a": 0})"));
+    const auto fields = nlohmann::json::parse(run({"fields", "--json"}).out);
+    EXPECT_EQ(keys(fields[11]), (Lines{"access", "choices", "lsb", "max", "name", "register",
+                                       "register_name", "width"}));
+    EXPECT_EQ(keys(fields[0]),
+              (Lines{"access", "lsb", "max", "name", "register", "register_name", "width"}));
 }
 
 } // namespace

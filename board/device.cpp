@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: MIT
+#include "board/device.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "chip/xq4620.h"
+#include "link/board_setup.h"
+#include "vtx/reason.h"
+#include "vtx/vtx.h"
+
+namespace board {
+namespace {
+
+// The library's own sentence for the call that just failed, which knows the
+// chip and the adapter's driver; the bare words for the code otherwise.
+std::string reasonOf(int32_t result) {
+    char text[512];
+    if (result < 0 && vtxLastError(text, sizeof text) == result && text[0])
+        return text;
+    return vtx::reason(result);
+}
+
+std::string reasonOf(const SetUpStep &step) {
+    return step.why.empty() ? vtx::reason(step.result) : step.why;
+}
+
+std::string adapterSetting() {
+    const char *name = std::getenv("VTX_ADAPTER");
+    if (!name || !*name)
+        return "VTX_ADAPTER unset: USB-attached I2C adapters only";
+    return std::string("VTX_ADAPTER=") + name;
+}
+
+} // namespace
+
+Device::~Device() {
+    for (; holds_ > 0; --holds_)
+        vtxUnlock(handle_);
+}
+
+bool Device::open() {
+    char serial[VTX_SERIAL_SIZE] = {};
+    const BoardSetUp s = SetUpBoard(handle_, serial);
+    // A shared board another program holds makes even the set-up wait; the
+    // wait's end is said in its own words.
+    for (const SetUpStep *step : {&s.found, &s.serial, &s.open, &s.version}) {
+        if (step->result == -EBUSY) {
+            complain_(kBusy);
+            return false;
+        }
+    }
+    // A damaged shared board's file: the library's sentence says it all.
+    if (s.found.result == -EUCLEAN && !s.found.why.empty()) {
+        complain_(s.found.why);
+        return false;
+    }
+    if (s.found.result == 0) {
+        complain_("no adapter found (" + adapterSetting() + ")");
+        return false;
+    }
+    if (s.found.failed()) {
+        complain_("no adapter found (" + adapterSetting() + "): " + reasonOf(s.found));
+        return false;
+    }
+    if (s.serial.failed()) {
+        complain_("cannot read the adapter's serial number: " + reasonOf(s.serial));
+        return false;
+    }
+    serial_ = serial;
+    if (s.open.result <= 0) {
+        complain_("cannot open adapter " + serial_ + ": " + reasonOf(s.open));
+        return false;
+    }
+    if (s.version.failed()) {
+        complain_("cannot read the adapter's firmware version: " + reasonOf(s.version));
+        return false;
+    }
+    firmware_ = static_cast<uint8_t>((s.firmware[0] << 4) + s.firmware[1]);
+    firmware2_ = static_cast<uint8_t>((s.firmware[2] << 4) + s.firmware[3]);
+    // All three steps were tried, so that every one that fails is named.
+    const struct {
+        const SetUpStep &step;
+        const char *what;
+    } steps[] = {{s.bus, "I2C bus set-up failed: "},
+                 {s.gpio, "GPIO set-up failed: "},
+                 {s.power, "board power set-up failed: "}};
+    bool ok = true;
+    for (const auto &item : steps) {
+        if (item.step.failed()) {
+            complain_(item.step.result == -EBUSY ? std::string(kBusy)
+                                                 : item.what + reasonOf(item.step));
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool Device::hold() {
+    const int32_t r = vtxLock(handle_, VTX_CALL_WAIT_MS);
+    if (r == 0) {
+        ++holds_;
+        return true;
+    }
+    complain_(r == -EBUSY ? std::string(kBusy) : "cannot hold the board: " + reasonOf(r));
+    return false;
+}
+
+std::optional<uint8_t> Device::read(uint8_t reg) {
+    const int32_t r = vtxI2C_RegisterRead(handle_, chip::kDeviceAddress, reg);
+    if (r < 0) {
+        complain_(chip::registerLabel(reg) + ": read failed: " + reasonOf(r));
+        return std::nullopt;
+    }
+    return static_cast<uint8_t>(r & 0xFF);
+}
+
+bool Device::write(uint8_t reg, uint8_t value) {
+    const int32_t r = vtxI2C_RegisterWrite(handle_, chip::kDeviceAddress, reg, value);
+    if (r != 0) {
+        complain_(chip::registerLabel(reg) + ": write failed: " + reasonOf(r));
+        return false;
+    }
+    return true;
+}
+
+} // namespace board

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+// The evaluation board as a program drives it: the adapter opened and set up
+// by the board's one set-up routine, held against our other programs while
+// a sequence of accesses runs, and single-register access on the chip. Every
+// failure is told once, through the sink, with the register and the
+// library's reason; nothing here prints.
+#ifndef BOARD_DEVICE_H
+#define BOARD_DEVICE_H
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace board {
+
+// Receives each failure as one sentence, without a program name.
+using Complaints = std::function<void(const std::string &)>;
+
+// What a program says when another one holds the board past the wait.
+inline constexpr char kBusy[] = "the board is busy: another program holds it";
+
+class Device {
+public:
+    explicit Device(Complaints complaints) : complain_(std::move(complaints)) {}
+    ~Device();
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+
+    // Finds, opens and sets up the adapter; false (after saying why) when
+    // any step fails. Every set-up step that fails is named.
+    bool open();
+
+    // Holds the board until this object goes, so that no other program of
+    // ours gets between the accesses that follow; false (after saying the
+    // board is busy) when another one held it past the wait.
+    bool hold();
+
+    const std::string &serial() const { return serial_; }
+    uint8_t firmware() const { return firmware_; }
+    uint8_t firmware2() const { return firmware2_; }
+
+    std::optional<uint8_t> read(uint8_t reg);
+    bool write(uint8_t reg, uint8_t value);
+
+    void complain(const std::string &message) const { complain_(message); }
+
+private:
+    Complaints complain_;
+    int32_t handle_ = 0;
+    int holds_ = 0;
+    std::string serial_;
+    uint8_t firmware_ = 0;
+    uint8_t firmware2_ = 0;
+};
+
+} // namespace board
+
+#endif

@@ -34,6 +34,7 @@
 #include <QTest>
 #include <benchmark/benchmark.h>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@
 #include "panel/register_map.h"
 #include "res/resource.h"
 #include "vtx/sim.h"
+#include "vtx/vtx_testing.h"
 
 namespace {
 
@@ -266,6 +268,48 @@ void BM_LinkWrite(benchmark::State &state, bool traced) {
         g_recorder = std::make_unique<bench::CallRecorder>(false);
 }
 
+// What holding the board costs. On the process's own board a hold is two
+// front-end calls and nothing more. On a board shared between programs
+// (sim:NAME) every single call takes the file's lock for itself; inside a
+// hold it does not, so the difference between the two write figures is the
+// lock's cost per call (on i2c-dev the same flock pair on /dev/i2c-N).
+void BM_LockPair(benchmark::State &state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vtxLock(g_hLink, 0));
+        benchmark::DoNotOptimize(vtxUnlock(g_hLink));
+    }
+}
+
+int32_t g_sharedHandle = -1;
+
+// The shared board, opened once; the panel's own board is left behind (these
+// run last, after every figure that needs the panel).
+int32_t SharedBoard() {
+    if (g_sharedHandle >= 0)
+        return g_sharedHandle;
+    g_recorder.reset();
+    setenv("VTX_ADAPTER", "sim:xq4620-bench-lock", 1);
+    vtx::test::reset();
+    char serial[VTX_SERIAL_SIZE] = {};
+    g_sharedHandle = 0;
+    if (vtxFindControllers() > 0 && vtxGetSerialNumber(0, serial) == 0) {
+        g_sharedHandle = vtxOpen(serial);
+        vtxPower_WriteControl(g_sharedHandle, 1, 0);
+    }
+    return g_sharedHandle;
+}
+
+void BM_SharedWrite(benchmark::State &state, bool held) {
+    const int32_t h = SharedBoard();
+    if (held && vtxLock(h, 0) != 0)
+        state.SkipWithError("the shared board could not be held");
+    uint8_t value = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(vtxI2C_RegisterWrite(h, 0x36, 0x07, value++ & 0x3F));
+    if (held)
+        vtxUnlock(h);
+}
+
 constexpr int64_t kActionIterations = 2000;
 
 BENCHMARK(BM_BitToggle)->UseManualTime()->Iterations(kActionIterations);
@@ -279,6 +323,9 @@ BENCHMARK(BM_FloorClick)->UseManualTime()->Iterations(kActionIterations);
 BENCHMARK(BM_FloorSliderKey)->UseManualTime()->Iterations(kActionIterations);
 BENCHMARK_CAPTURE(BM_LinkWrite, untraced, false)->Iterations(100000);
 BENCHMARK_CAPTURE(BM_LinkWrite, traced, true)->Iterations(100000);
+BENCHMARK(BM_LockPair)->Iterations(100000);
+BENCHMARK_CAPTURE(BM_SharedWrite, unheld, false)->Iterations(20000);
+BENCHMARK_CAPTURE(BM_SharedWrite, held, true)->Iterations(20000);
 
 // Figures for the run script's table, by benchmark name. A target of 0 is
 // "no target": Readback All, and the figures that only explain the others.
@@ -299,6 +346,9 @@ const Figure kFigures[] = {
     {"BM_FloorSliderKey", "bare dialog, same slider key (input -> idle)", 0},
     {"BM_LinkWrite/untraced", "one LinkWriteRegister, untraced", 0},
     {"BM_LinkWrite/traced", "one LinkWriteRegister, traced", 0},
+    {"BM_LockPair", "vtxLock + vtxUnlock, the process's own board", 0},
+    {"BM_SharedWrite/unheld", "one register write, shared board, lock taken per call", 0},
+    {"BM_SharedWrite/held", "one register write, shared board, inside vtxLock", 0},
 };
 
 // The console report as usual, plus what the table needs of each run.

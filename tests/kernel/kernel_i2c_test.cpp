@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -103,6 +105,41 @@ TEST_F(NamedStubBus, AbsentChipFailsWithTheKernelsReasonAndOneClearMessage) {
     uint8_t value = 0;
     EXPECT_FALSE(LinkReadRegister(kChip, 0x03, &value));
     EXPECT_EQ(value, 0x5C);
+}
+
+// Two programs on one bus, each setting its own bits of one register with a
+// pause between its read and its write: under vtxLock (a flock on the bus's
+// node) neither write undoes the other's.
+TEST_F(NamedStubBus, HeldReadModifyWritesOfTwoProcessesLoseNoBit) {
+    ASSERT_FALSE(LinkWriteRegister(kChip, 0x00, 0x00));
+    auto setBits = [](int first) {
+        const pid_t pid = fork();
+        if (pid != 0)
+            return pid;
+        // A program of its own: its own open of the bus, its own lock.
+        vtx::test::reset();
+        uint8_t firmware = 0;
+        if (LinkOpen(&firmware) != 0)
+            _exit(2);
+        for (int bit = first; bit < first + 4; ++bit) {
+            if (vtxLock(g_hLink, 5000) != 0)
+                _exit(3);
+            const int32_t value = vtxI2C_RegisterRead(g_hLink, kChip, 0x00);
+            usleep(20000);
+            if (value < 0 ||
+                vtxI2C_RegisterWrite(g_hLink, kChip, 0x00, static_cast<uint8_t>(value | 1 << bit)))
+                _exit(4);
+            vtxUnlock(g_hLink);
+        }
+        _exit(0);
+    };
+    const pid_t a = setBits(0), b = setBits(4);
+    for (const pid_t pid : {a, b}) {
+        int status = -1;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_EQ(vtxI2C_RegisterRead(g_hLink, kChip, 0x00), 0xFF);
 }
 
 TEST_F(NamedStubBus, FailedReadLeavesTheCallersByteAlone) {

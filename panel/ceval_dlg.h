@@ -233,8 +233,8 @@ private:
 // The choice of `list` that `text` names, case and spaces aside; -1 for none.
 int ChoiceNamedBy(const QComboBox *list, const QString &text);
 
-// "Now holding the file's values: ...\nNot holding them ...": what a Load
-// that failed part-way left, register by register.
+// "0x00 to 0x02 hold the file's values; 0x03 to 0x08 do not": what a Load
+// that failed part-way left, in the command's words.
 QString PartialLoadText(const std::vector<uint8_t> &loaded, const std::vector<uint8_t> &notLoaded);
 
 #endif

@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <optional>
 
+#include "board/operations.h"
 #include "chip/xq4620.h"
 #include "panel/ceval_dlg.h"
 #include "panel/hex_text.h"
@@ -160,22 +161,18 @@ void CEvalDlg::OnLoadRegisters() {
             this, tr("Load Registers"),
             tr("Nothing was loaded from %1:\n%2").arg(path, result.problems.join('\n')));
     } else if (!result.notLoaded.empty()) {
+        // As the command says it: which registers now hold the file's values.
         QMessageBox::warning(this, tr("Load Registers"),
-                             tr("%1 was not loaded whole.\n%2")
+                             tr("%1: loaded in part: %2")
                                  .arg(path, PartialLoadText(result.loaded, result.notLoaded)));
     }
 }
 
 QString PartialLoadText(const std::vector<uint8_t> &loaded, const std::vector<uint8_t> &notLoaded) {
-    auto names = [](const std::vector<uint8_t> &regs) {
-        QStringList labels;
-        for (const uint8_t reg : regs)
-            labels << RegisterLabel(reg);
-        return labels.isEmpty() ? QStringLiteral("none") : labels.join(QStringLiteral(", "));
-    };
-    return QStringLiteral(
-               "Now holding the file's values: %1.\nNot holding them (the write failed): %2.")
-        .arg(names(loaded), names(notLoaded));
+    board::LoadOutcome outcome;
+    outcome.held = loaded;
+    outcome.notHeld = notLoaded;
+    return QString::fromStdString(board::describeLoad(outcome));
 }
 
 // What the panel set: the shadows, which are what its actions last composed.

@@ -214,12 +214,9 @@ TEST_F(RegisterFiles, APartlyFailedLoadMovesOnlyWhatTheChipTook) {
     const QString message = Press(Qt::Key_O, "bench.txt");
     EXPECT_EQ(Writes(), (Writes_{"0x00=0x55", "0x01=0x15", "0x02=0x6E", "0x03=0x80", "0x04=0xC8",
                                  "0x05=0x10", "0x06=0x05", "0x07=0x1A", "0x08=0x2F"}));
-    EXPECT_TRUE(message.contains(
-        "Now holding the file's values: register 0x00 (Control), register 0x01 (Configuration), "
-        "register 0x02 (Boost Control), register 0x04 (Brightness, Bank B), register 0x05 (Max "
-        "Current, Bank A), register 0x06 (Max Current, Bank B), register 0x07 (Ramp Times, On and "
-        "Off), register 0x08 (Ramp Times, Start and Stop).\n"
-        "Not holding them (the write failed): register 0x03 (Brightness, Bank A)."))
+    EXPECT_TRUE(message.endsWith(
+        "bench.txt: loaded in part: 0x00 to 0x02 and 0x04 to 0x08 hold the file's values; 0x03 "
+        "does not"))
         << message.toStdString();
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
     EXPECT_EQ(Slider(IDC_BRIGHT_A)->value(), 0) << "the slider of the refused register stays";
@@ -243,7 +240,8 @@ TEST_F(RegisterFiles, ALoadOnAnUnpoweredBoardMovesNothing) {
     vtxPower_WriteControl(g_hLink, 0, 0);
     const QString message = Press(Qt::Key_O, "bench.txt");
     EXPECT_EQ(Writes().size(), 9u);
-    EXPECT_TRUE(message.contains("Now holding the file's values: none.")) << message.toStdString();
+    EXPECT_TRUE(message.endsWith("bench.txt: loaded in part: no register holds the file's values"))
+        << message.toStdString();
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
     EXPECT_EQ(Shadows(), (std::vector<int>{0xC0, 0x18, 0x38, 0, 0, 0x1F, 0x1F, 0, 0}));
     EXPECT_TRUE(Checked(IDC_SLEEP));
@@ -260,6 +258,24 @@ TEST_F(RegisterFiles, ALoadOnAnUnpoweredBoardMovesNothing) {
     }
     Settle();
     EXPECT_TRUE(Writes().empty());
+}
+
+// Max Current is bits 4-0: bits 7-5 of a file load as they are, the slider
+// shows the field, and its next move keeps them.
+TEST_F(RegisterFiles, MaxCurrentLoadsWithItsUpperBitsAndTheSliderKeepsThem) {
+    WriteFile("current.txt", "0x05 0xE5\n0x06 0xFF\n");
+    EXPECT_EQ(Press(Qt::Key_O, "current.txt"), QString());
+    EXPECT_EQ(Writes(), (Writes_{"0x05=0xE5", "0x06=0xFF"}));
+    EXPECT_EQ(Slider(IDC_CURRENT_A)->value(), 5);
+    EXPECT_EQ(Slider(IDC_CURRENT_B)->value(), 31);
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("E5"));
+    ClearCalls();
+    Slider(IDC_CURRENT_A)->setFocus();
+    QTest::keyClick(Slider(IDC_CURRENT_A), Qt::Key_Left);
+    Settle();
+    EXPECT_EQ(Writes(), Writes_{"0x05=0xE4"});
+    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("E4"));
+    EXPECT_EQ(vtx::sim::chipRegister(0x05), 0xE4);
 }
 
 // Save, restart the panel, load: the same controls and the same chip.

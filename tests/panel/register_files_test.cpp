@@ -235,31 +235,6 @@ TEST_F(RegisterFiles, APartlyFailedLoadMovesOnlyWhatTheChipTook) {
     EXPECT_TRUE(calls.empty());
 }
 
-TEST_F(RegisterFiles, ALoadOnAnUnpoweredBoardMovesNothing) {
-    WriteFile("bench.txt", kSetUp);
-    vtxPower_WriteControl(g_hLink, 0, 0);
-    const QString message = Press(Qt::Key_O, "bench.txt");
-    EXPECT_EQ(Writes().size(), 9u);
-    EXPECT_TRUE(message.endsWith("bench.txt: loaded in part: no register holds the file's values"))
-        << message.toStdString();
-    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
-    EXPECT_EQ(Shadows(), (std::vector<int>{0xC0, 0x18, 0x38, 0, 0, 0x1F, 0x1F, 0, 0}));
-    EXPECT_TRUE(Checked(IDC_SLEEP));
-    EXPECT_EQ(List(IDC_OVP)->currentText(), QStringLiteral("24 V"));
-    EXPECT_EQ(Slider(IDC_CURRENT_A)->value(), 31);
-    EXPECT_EQ(Text(IDC_REG05), QStringLiteral("--"));
-
-    // The supply back and the pointer over the sliders: nothing is written.
-    vtxPower_WriteControl(g_hLink, 1, 0);
-    ClearCalls();
-    for (int id : {IDC_BRIGHT_A, IDC_BRIGHT_B, IDC_CURRENT_A, IDC_CURRENT_B}) {
-        QTest::mouseMove(Slider(id), Slider(id)->rect().center());
-        Slider(id)->repaint();
-    }
-    Settle();
-    EXPECT_TRUE(Writes().empty());
-}
-
 // Max Current is bits 4-0: bits 7-5 of a file load as they are, the slider
 // shows the field, and its next move keeps them.
 TEST_F(RegisterFiles, MaxCurrentLoadsWithItsUpperBitsAndTheSliderKeepsThem) {

@@ -265,6 +265,7 @@ public:
         if (const int32_t r = shared_->lock(timeoutMs); r < 0)
             return r;
         held_ = true;
+        busy_ = false;
         return 0;
     }
 
@@ -286,7 +287,12 @@ private:
         if (!shared_)
             return call(board());
         if (!held_) {
-            if (const int32_t r = shared_->lock(detail::kCallWaitMs); r < 0)
+            // Once a call gave up on a board another program holds, the
+            // next ones try once, until one gets it: a program making many
+            // calls fails in one wait, not in one wait each.
+            const int32_t r = shared_->lock(busy_ ? 0 : detail::kCallWaitMs);
+            busy_ = r == -EBUSY;
+            if (r < 0)
                 return r;
         }
         const int32_t r = onSharedBoard(call);
@@ -337,6 +343,7 @@ private:
 
     std::unique_ptr<detail::SharedBoardFile> shared_;
     bool held_ = false; // by vtxLock
+    bool busy_ = false; // the last single call found the board held too long
     bool toldDamage_ = false;
 };
 

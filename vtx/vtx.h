@@ -75,7 +75,8 @@ int32_t vtxLastError(char *text, int32_t size);
  * Holds nest: each vtxLock needs its vtxUnlock, and only the outermost
  * vtxUnlock lets go. The hold is the process's, whichever thread calls.
  * Every other call takes the same hold for itself, waiting at most
- * VTX_CALL_WAIT_MS before it fails with -EBUSY. */
+ * VTX_CALL_WAIT_MS before it fails with -EBUSY; after such a failure, the
+ * next calls try once without waiting until one gets the adapter. */
 int32_t vtxLock(int32_t handle, int32_t timeout_ms);
 
 /* Ends one vtxLock; -EPERM when the adapter is not held. */

@@ -231,21 +231,26 @@ TEST_F(SharedBoardTest, DamagedStateFileIsRefusedNotReset) {
 TEST_F(SharedBoardTest, HoldNestsAndKeepsOtherProgramsOut) {
     restart("sim:held");
     const int32_t h = openBoard();
+    const std::string otherErr = runtime + "/other.err";
     // The other program, its board set up before the holds begin: each byte
-    // it is sent asks it for one try at a hold, answered 0 when it got one.
+    // it is sent asks it for one try at a hold ('L') or one single write
+    // ('W'), answered with the negated result.
     int ask[2], answer[2];
     ASSERT_EQ(pipe(ask), 0);
     ASSERT_EQ(pipe(answer), 0);
     const pid_t other = fork();
     if (other == 0) {
         close(ask[1]), close(answer[0]);
+        if (!std::freopen(otherErr.c_str(), "w", stderr))
+            _exit(1);
+        std::setvbuf(stderr, nullptr, _IONBF, 0);
         setenv("VTX_ADAPTER", "sim:held", 1);
         vtx::test::reset();
         const int32_t c = openBoard(false);
         char byte;
         while (::read(ask[0], &byte, 1) == 1) {
-            const int32_t r = vtxLock(c, 0);
-            if (r == 0)
+            const int32_t r = byte == 'W' ? write(c, 0x04, 0x22) : vtxLock(c, 0);
+            if (r == 0 && byte == 'L')
                 vtxUnlock(c);
             byte = static_cast<char>(-r);
             if (::write(answer[1], &byte, 1) != 1)
@@ -253,8 +258,7 @@ TEST_F(SharedBoardTest, HoldNestsAndKeepsOtherProgramsOut) {
         }
         _exit(0);
     }
-    auto otherTries = [&] {
-        char byte = 0;
+    auto otherTries = [&](char byte = 'L') {
         if (::write(ask[1], &byte, 1) != 1 || ::read(answer[0], &byte, 1) != 1)
             return -1;
         return -static_cast<int>(byte);
@@ -268,6 +272,10 @@ TEST_F(SharedBoardTest, HoldNestsAndKeepsOtherProgramsOut) {
     EXPECT_EQ(otherTries(), -EBUSY) << "held twice";
     ASSERT_EQ(vtxUnlock(h), 0);
     EXPECT_EQ(otherTries(), -EBUSY) << "still held once";
+    // A single call waits, says so after a second, and gives up; the next
+    // one tries once only.
+    EXPECT_EQ(otherTries('W'), -EBUSY);
+    EXPECT_EQ(otherTries('W'), -EBUSY);
     ASSERT_EQ(vtxUnlock(h), 0);
     EXPECT_EQ(otherTries(), 0) << "let go";
     EXPECT_EQ(vtxUnlock(h), -EPERM);
@@ -275,6 +283,8 @@ TEST_F(SharedBoardTest, HoldNestsAndKeepsOtherProgramsOut) {
     int status = 0;
     waitpid(other, &status, 0);
     close(ask[0]), close(answer[0]), close(answer[1]);
+    EXPECT_EQ(ReadFile(otherErr), "vtx: waiting for simulated board held: another program holds "
+                                  "it\n");
 }
 
 TEST_F(SharedBoardTest, WithoutRuntimeDirectoryAPrivateOneInTmp) {

@@ -349,8 +349,11 @@ I2cDevBackend::OpenBus *I2cDevBackend::busFor(int32_t adapter, uint16_t device, 
 template <typename F> int32_t I2cDevBackend::transfer(OpenBus &b, F &&io) {
     if (b.held)
         return io();
-    if (const int32_t r = detail::lockWithin(b.fd, detail::kCallWaitMs, b.path); r < 0)
-        return r;
+    // After one call gave up, the next ones try once until one gets the bus.
+    const int32_t locked = detail::lockWithin(b.fd, b.busy ? 0 : detail::kCallWaitMs, b.path);
+    b.busy = locked == -EBUSY;
+    if (locked < 0)
+        return locked;
     const int32_t r = io();
     detail::unlockFile(b.fd);
     return r;
@@ -385,6 +388,7 @@ int32_t I2cDevBackend::lock(int32_t adapter, int32_t timeoutMs) {
     if (const int32_t r = detail::lockWithin(b->fd, timeoutMs, b->path); r < 0)
         return r;
     b->held = true;
+    b->busy = false;
     return 0;
 }
 

@@ -64,6 +64,7 @@ private:
         int fd = -1;
         int address = -1;  // slave address last set on fd, -1 for none
         bool held = false; // by lock()
+        bool busy = false; // the last attempt found the bus held too long
     };
 
     // Kinds of trouble, each told once per backend.

@@ -74,7 +74,7 @@ int runGet(const std::vector<std::string> &names, bool json) {
         regs.insert(f->reg);
     }
     board::Device device(complainer());
-    if (!device.open())
+    if (!device.open() || !device.hold())
         return kDeviceFailure;
     std::map<uint8_t, uint8_t> values;
     for (const uint8_t reg : regs) {

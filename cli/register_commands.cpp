@@ -45,7 +45,7 @@ std::string refusal(uint8_t reg, chip::Access wanted) {
 
 int runInfo(bool json) {
     board::Device device(complainer());
-    if (!device.open())
+    if (!device.open() || !device.hold())
         return kDeviceFailure;
     const auto high = device.read(chip::kPartNumberHighRegister);
     const auto low = device.read(chip::kPartNumberLowRegister);
@@ -72,7 +72,7 @@ int runInfo(bool json) {
 // "--" (null in JSON); the others are still read, and the status is 1.
 int runDump(bool json) {
     board::Device device(complainer());
-    if (!device.open())
+    if (!device.open() || !device.hold())
         return kDeviceFailure;
     const std::vector<board::Reading> readings = board::readAll(device);
     int status = kSuccess;
@@ -100,7 +100,7 @@ int runRead(const std::string &regText, bool force) {
     if (const std::string why = refusal(*reg, chip::Access::ReadOnly); !why.empty() && !force)
         return complain(kUsageError, why + " (--force reads it all the same)");
     board::Device device(complainer());
-    if (!device.open())
+    if (!device.open() || !device.hold())
         return kDeviceFailure;
     const auto value = device.read(*reg);
     if (!value)
@@ -117,7 +117,7 @@ int runWrite(const std::string &regText, const std::string &valueText, bool forc
     if (const std::string why = refusal(*reg, chip::Access::WriteOnly); !why.empty() && !force)
         return complain(kUsageError, why + " (--force writes it all the same)");
     board::Device device(complainer());
-    if (!device.open() || !device.write(*reg, *value))
+    if (!device.open() || !device.hold() || !device.write(*reg, *value))
         return kDeviceFailure;
     return kSuccess;
 }

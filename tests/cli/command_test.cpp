@@ -38,6 +38,9 @@ Lines concat(Lines a, const Lines &b) {
     return a;
 }
 
+// Every command holds the board for its work, with the library's wait.
+const std::string kHold = "vtxLock(1, 5000) = 0", kRelease = "vtxUnlock(1) = 0";
+
 std::string readTrace(int reg, int value) {
     char line[64];
     std::snprintf(line, sizeof line, "vtxI2C_RegisterRead(1, 0x36, 0x%02X) = %d", reg, value);
@@ -131,14 +134,16 @@ TEST_F(CommandTest, InfoShowsAdapterVersionAndIdentification) {
                      "Version: USB RFW:2.5; FFW:1.3\n"
                      "Part number: 0x4620\n"
                      "Silicon revision: 0x01\n");
-    EXPECT_EQ(r.trace, concat(sim_session::kSetUpCalls,
-                              {readTrace(0x0A, 0x46), readTrace(0x0B, 0x20), readTrace(0x12, 1)}));
+    EXPECT_EQ(r.trace,
+              concat(sim_session::kSetUpCalls, {kHold, readTrace(0x0A, 0x46), readTrace(0x0B, 0x20),
+                                                readTrace(0x12, 1), kRelease}));
 }
 
 TEST_F(CommandTest, DumpReadsThirteenRegistersOnceEach) {
     const Outcome r = run({"dump"});
     EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(r.trace, concat(sim_session::kSetUpCalls, sim_session::kFreshReadback));
+    EXPECT_EQ(r.trace, concat(concat(sim_session::kSetUpCalls, {kHold}),
+                              concat(sim_session::kFreshReadback, {kRelease})));
     const Lines lines = split(r.out);
     ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(lines[2], "0x02 0x38  Boost Control: ovp=24 V, ocp=1.2 A, slow-start=0, "
@@ -316,8 +321,8 @@ TEST_F(CommandTest, ProgramsOnOneNamedBoardShareTheChip) {
     Outcome r = run({"get", "brightness-a", "led-a-en"}, "sim:bench");
     EXPECT_EQ(r.out, "brightness-a=128\nled-a-en=1\n");
     // The joining program's set-up leaves the powered chip alone.
-    EXPECT_EQ(r.trace,
-              concat(sim_session::kSetUpCalls, {readTrace(0x00, 0xC4), readTrace(0x03, 0x80)}));
+    EXPECT_EQ(r.trace, concat(sim_session::kSetUpCalls,
+                              {kHold, readTrace(0x00, 0xC4), readTrace(0x03, 0x80), kRelease}));
     EXPECT_EQ(run({"read", "3"}, "sim").out, "0x00\n") << "plain sim is each program's own";
     EXPECT_EQ(run({"read", "3"}, "sim:other").out, "0x00\n");
     EXPECT_EQ(run({"reset"}, "sim:bench").exit, 0);

@@ -2,6 +2,7 @@
 #include "board/device.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "chip/xq4620.h"
@@ -29,10 +30,25 @@ std::string adapterSetting() {
     const char *name = std::getenv("VTX_ADAPTER");
     if (!name || !*name)
         return "VTX_ADAPTER unset: USB-attached I2C adapters only";
-    return std::string("VTX_ADAPTER=") + name;
+    return "VTX_ADAPTER=" + escaped(name);
 }
 
 } // namespace
+
+std::string escaped(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 Device::~Device() {
     for (; holds_ > 0; --holds_)

@@ -17,6 +17,10 @@ namespace board {
 // Receives each failure as one sentence, without a program name.
 using Complaints = std::function<void(const std::string &)>;
 
+// `text` with every control character (and DEL) as \xNN, so that what a
+// person typed cannot move the cursor or ring the bell in a message.
+std::string escaped(const std::string &text);
+
 // What a program says when another one holds the board past the wait.
 inline constexpr char kBusy[] = "the board is busy: another program holds it";
 

@@ -72,7 +72,7 @@ LoadOutcome loadSetUp(Device &device, const std::vector<regfile::Entry> &entries
             out.notHeld.push_back(e.reg);
         return out;
     }
-    size_t written = 0;
+    size_t &written = out.written;
     while (written < entries.size() && device.write(entries[written].reg, entries[written].value))
         ++written;
     for (size_t i = 0; i < entries.size(); ++i) {

@@ -32,6 +32,7 @@ bool sleep(Device &device);
 
 struct LoadOutcome {
     bool ok = false;
+    size_t written = 0; // writes the chip acknowledged
     // After a failure: the file's registers that read back as the file has
     // them, and those that do not (or could not be read).
     std::vector<uint8_t> held, notHeld;

@@ -64,6 +64,8 @@ int runLoad(const std::string &path) {
     const board::LoadOutcome outcome = board::loadSetUp(device, file.entries);
     if (outcome.ok)
         return kSuccess;
+    if (outcome.written == 0)
+        return complain(kDeviceFailure, name + ": nothing was written");
     return complain(kDeviceFailure, name + ": loaded in part: " + board::describeLoad(outcome));
 }
 

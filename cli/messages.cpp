@@ -18,18 +18,7 @@ std::string programAndVersion() {
 }
 
 std::string escaped(const std::string &text) {
-    std::string out;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) {
-            char esc[5];
-            std::snprintf(esc, sizeof esc, "\\x%02X", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return board::escaped(text);
 }
 
 std::string quoted(const std::string &text) {

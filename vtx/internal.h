@@ -22,6 +22,11 @@ void noteProblem(const std::string &line);
 // The last line noted; the front end clears it as each call starts.
 std::string &notedProblem();
 
+// Caller-supplied text in double quotes, escaped so that a line stays a line
+// and a terminal shows it as it is: '"' and '\\' with a backslash, control
+// characters as \xNN.
+std::string quoted(const std::string &text);
+
 // Plugs the simulated board in, unpowered, chip at reset values.
 void resetSimBoard();
 

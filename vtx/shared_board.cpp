@@ -2,6 +2,7 @@
 #include "vtx/shared_board.h"
 
 #include "vtx/file_lock.h"
+#include "vtx/internal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -77,8 +78,8 @@ bool privateToUs(int fd, bool directory, const std::string &path, std::string &w
 
 std::unique_ptr<SharedBoardFile> SharedBoardFile::open(const std::string &name, std::string &why) {
     if (!validName(name)) {
-        why = "\"" + name +
-              "\" is not a board name (letters, digits, '.', '_' and '-', up to 64, not "
+        why = quoted(name) +
+              " is not a board name (letters, digits, '.', '_' and '-', up to 64, not "
               "starting with '.')";
         return nullptr;
     }

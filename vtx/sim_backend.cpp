@@ -357,7 +357,8 @@ std::unique_ptr<Backend> makeSharedSimBackend(const std::string &name) {
     std::string why;
     auto file = detail::SharedBoardFile::open(name, why);
     if (!file) {
-        const std::string line = "simulated board \"" + name + "\" not available: " + why;
+        const std::string line =
+            "simulated board " + detail::quoted(name) + " not available: " + why;
         std::fprintf(stderr, "vtx: %s\n", line.c_str());
         detail::noteProblem(line);
         return nullptr;

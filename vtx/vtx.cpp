@@ -87,8 +87,8 @@ std::unique_ptr<Backend> chooseBackend() {
     else if (name[0] == '/')
         backend = makeI2cDevBackend(name);
     else {
-        const std::string line = "VTX_ADAPTER=\"" + name +
-                                 "\" is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, "
+        const std::string line = "VTX_ADAPTER=" + detail::quoted(name) +
+                                 " is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, "
                                  "or leave it unset for USB adapters";
         std::fprintf(stderr, "vtx: %s\n", line.c_str());
         detail::noteProblem(line);
@@ -159,21 +159,9 @@ __attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
     return out;
 }
 
-// Caller-supplied text in double quotes, escaped so that a line stays a line.
+// A traced text: quoted, or NULL.
 std::string quoted(const char *text) {
-    if (!text)
-        return "NULL";
-    std::string out = "\"";
-    for (const char *p = text; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c == '"' || c == '\\')
-            out += {'\\', *p};
-        else if (c < 0x20 || c == 0x7F)
-            out += format("\\x%02X", c);
-        else
-            out += *p;
-    }
-    return out + '"';
+    return text ? detail::quoted(text) : "NULL";
 }
 
 std::optional<int32_t> forced(test::Call call) {
@@ -269,6 +257,20 @@ void setTraceSink(TraceSink sink) {
 }
 
 } // namespace test
+
+std::string detail::quoted(const std::string &text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\')
+            out += {'\\', ch};
+        else if (c < 0x20 || c == 0x7F)
+            out += format("\\x%02X", c);
+        else
+            out += ch;
+    }
+    return out + '"';
+}
 
 std::recursive_mutex &detail::libraryMutex() {
     static auto *mutex = new std::recursive_mutex;

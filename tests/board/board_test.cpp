@@ -59,6 +59,7 @@ TEST_F(BoardTest, LoadThatFailsPartWaySaysWhatItLeft) {
         EXPECT_EQ(out.held, row.held);
         EXPECT_EQ(out.notHeld, row.notHeld);
         EXPECT_EQ(board::describeLoad(out), row.described);
+        EXPECT_EQ(out.written, row.reg == 0x03 ? 3u : row.reg == 0x00 ? 0u : 9u);
         ASSERT_FALSE(complaints.empty());
         EXPECT_EQ(complaints[0].rfind(chip::registerLabel(row.reg), 0), 0u) << complaints[0];
         for (uint8_t reg : row.held)

@@ -321,6 +321,12 @@ bool write(const std::string &path, const std::string &text, std::string &error)
         ::umask(mask);
         mode = 0666 & ~mask;
     }
+    // The file's group too, where we may give it (a member of that group).
+    if (exists && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return rewriteInPlace(target, text, error);
+    }
     bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
     int err = errno;
     if (::close(fd) != 0 && ok) {

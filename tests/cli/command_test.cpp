@@ -418,6 +418,16 @@ TEST_F(CommandTest, SaveKeepsFilesAsAnEditorDoes) {
     EXPECT_EQ(run({"save", dir + "/private.txt"}).exit, 0);
     EXPECT_EQ(modeOf(dir + "/private.txt"), 0600u);
     EXPECT_NE(ReadFile(dir + "/private.txt"), old);
+    // Its group, which only root can give away here.
+    if (::geteuid() == 0) {
+        fresh("group.txt", 0640);
+        ASSERT_EQ(::chown((dir + "/group.txt").c_str(), 0, 65534), 0);
+        EXPECT_EQ(run({"save", dir + "/group.txt"}).exit, 0);
+        struct stat gs {};
+        ASSERT_EQ(::stat((dir + "/group.txt").c_str(), &gs), 0);
+        EXPECT_EQ(gs.st_gid, 65534u);
+        EXPECT_EQ(gs.st_mode & 07777, 0640u);
+    }
     // Through a symbolic link to its target; the link stays a link.
     fresh("target.txt", 0644);
     ASSERT_EQ(::symlink("target.txt", (dir + "/link.txt").c_str()), 0);

@@ -57,10 +57,10 @@ Contents readFrom(int fd);
 std::string format(const std::vector<Entry> &entries, std::string_view writer);
 
 // Writes `text` to `path` as an editor saves: a file already there is
-// replaced only once the new one is complete, keeping its mode and owner; a
-// symbolic link is written through to its target; a file with several hard
-// links, or one whose directory is closed to us, is rewritten in place so
-// that every name keeps it. A file that may not be written (no write
+// replaced only once the new one is complete, keeping its mode, owner and
+// group; a symbolic link is written through to its target; a file with
+// several hard links, one whose directory is closed to us, or one whose
+// group we may not give, is rewritten in place so that it stays as it was. A file that may not be written (no write
 // permission, even for root, or no regular file) is refused and left as it
 // is. False with `error` set on failure.
 bool write(const std::string &path, const std::string &text, std::string &error);

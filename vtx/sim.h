@@ -45,6 +45,29 @@ void raiseInterrupt(uint8_t flags);
 uint8_t chipRegister(uint8_t reg);
 void setChipRegister(uint8_t reg, uint8_t value);
 
+// The fault inputs of the simulated board the library has chosen (by its
+// first call): the process's own (VTX_ADAPTER=sim), or the shared board NAME,
+// which every program on it then sees faulty. They model the chip's fault
+// flags and the board's supply, not the chip's analogue behaviour. Each
+// returns 0; -ENODEV when the library's adapter is no simulated board (or no
+// call has chosen one yet); or what a shared board's file answered.
+bool simulatedBoardInUse();
+
+// Sets the `raise` flags (kOcp | kOvp | kTsd) of Interrupt Status and clears
+// the `clear` ones. The chip latches them: they also go with a software
+// reset or a power cycle.
+int32_t setFaultFlags(uint8_t raise, uint8_t clear);
+
+// The board's own supply: cut off, the chip acknowledges nothing, whatever
+// the adapter's supply output does; restored, the chip starts from its reset
+// values if the adapter's output is on.
+int32_t setBoardSupply(bool on);
+
+// The next `reads` register reads and `writes` register writes (each up to
+// 65535) fail with -EIO, as transfers the chip broke off; 0 ends it. A
+// negative count leaves that one as it is.
+int32_t failNext(int32_t reads, int32_t writes);
+
 } // namespace vtx::sim
 
 #endif

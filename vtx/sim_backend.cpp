@@ -108,8 +108,25 @@ private:
 struct Board {
     Board() { chip.loadResetValues(); }
     bool plugged = true;
-    bool powered = false;
+    bool powered = false; // the adapter's supply output
+    // Fault inputs (vtx/sim.h): the board's own supply cut off, and how many
+    // register reads and writes are still to fail.
+    bool cut = false;
+    uint16_t failReads = 0;
+    uint16_t failWrites = 0;
     Xq4620 chip;
+
+    bool chipPowered() const { return powered && !cut; }
+    // The chip's power-on reset: only rising power reloads the registers,
+    // so a second program joining a shared board that is on finds the chip
+    // as the first one left it.
+    void setPower(bool adapterOn, bool boardCut) {
+        const bool was = chipPowered();
+        powered = adapterOn;
+        cut = boardCut;
+        if (!was && chipPowered())
+            chip.loadResetValues();
+    }
 };
 
 // One physical board per process; never destroyed, so nothing can reach it
@@ -121,7 +138,8 @@ Board &board() {
 
 // A board's state as a shared board's file holds it.
 constexpr std::array<uint8_t, 8> kStateMagic = {'X', 'Q', 'S', 'I', 'M', '1', '\n', 0};
-constexpr size_t kStateSize = kStateMagic.size() + 2 + 256;
+constexpr size_t kFaultsAt = kStateMagic.size() + 2 + 256;
+constexpr size_t kStateSize = kFaultsAt + 5;
 using State = std::array<uint8_t, kStateSize>;
 
 State encode(Board &b) {
@@ -131,6 +149,11 @@ State encode(Board &b) {
     s[9] = b.powered;
     for (size_t reg = 0; reg < 256; ++reg)
         s[10 + reg] = b.chip[static_cast<uint8_t>(reg)];
+    s[kFaultsAt] = b.cut;
+    s[kFaultsAt + 1] = static_cast<uint8_t>(b.failReads >> 8);
+    s[kFaultsAt + 2] = static_cast<uint8_t>(b.failReads);
+    s[kFaultsAt + 3] = static_cast<uint8_t>(b.failWrites >> 8);
+    s[kFaultsAt + 4] = static_cast<uint8_t>(b.failWrites);
     return s;
 }
 
@@ -165,6 +188,13 @@ bool decode(const State &s, Board &b, std::string &why) {
         }
         b.chip[r] = v;
     }
+    if (s[kFaultsAt] > 1) {
+        why = "its supply-cut byte holds " + std::to_string(s[kFaultsAt]) + " (0 or 1)";
+        return false;
+    }
+    b.cut = s[kFaultsAt] != 0;
+    b.failReads = static_cast<uint16_t>(s[kFaultsAt + 1] << 8 | s[kFaultsAt + 2]);
+    b.failWrites = static_cast<uint16_t>(s[kFaultsAt + 3] << 8 | s[kFaultsAt + 4]);
     return true;
 }
 
@@ -173,7 +203,22 @@ public:
     // Without a file, the process's own board; with one, the board every
     // process naming it shares.
     explicit SimBackend(std::unique_ptr<detail::SharedBoardFile> shared = nullptr)
-        : shared_(std::move(shared)) {}
+        : shared_(std::move(shared)) {
+        active() = this;
+    }
+    ~SimBackend() override {
+        if (active() == this)
+            active() = nullptr;
+    }
+
+    // The simulated board the library has chosen, if it has chosen one: where
+    // the fault inputs of vtx/sim.h act.
+    static SimBackend *&active() {
+        static SimBackend *backend = nullptr;
+        return backend;
+    }
+
+    template <typename F> int32_t onBoard(F &&call) { return withBoard(call); }
 
     int32_t findControllers() override {
         return withBoard([](Board &b) { return b.plugged ? 1 : 0; });
@@ -224,17 +269,12 @@ public:
             if (int32_t r = reachable(b, adapter); r < 0)
                 return r;
             if (supplyOn == 0) {
-                b.powered = false;
+                b.setPower(false, b.cut);
                 return 0;
             }
             if (supplyOn != 1 || voltage != 0)
                 return -EINVAL;
-            // The chip's power-on reset: only a rising supply reloads the
-            // registers, so a second program joining a shared board that is
-            // already on finds the chip as the first one left it.
-            if (!b.powered)
-                b.chip.loadResetValues();
-            b.powered = true;
+            b.setPower(true, b.cut);
             return 0;
         });
     }
@@ -243,6 +283,10 @@ public:
         return withBoard([&](Board &b) {
             if (int32_t r = chipReachable(b, adapter, device); r < 0)
                 return r;
+            if (b.failWrites > 0) {
+                --b.failWrites;
+                return -EIO;
+            }
             return b.chip.write(reg, value);
         });
     }
@@ -251,6 +295,10 @@ public:
         return withBoard([&](Board &b) {
             if (int32_t r = chipReachable(b, adapter, device); r < 0)
                 return r;
+            if (b.failReads > 0) {
+                --b.failReads;
+                return -EIO;
+            }
             return b.chip.read(reg);
         });
     }
@@ -338,7 +386,7 @@ private:
     static int32_t chipReachable(const Board &b, int32_t adapter, uint16_t device) {
         if (int32_t r = reachable(b, adapter); r < 0)
             return r;
-        return b.powered && device == sim::kChipAddress ? 0 : -ENXIO;
+        return b.chipPowered() && device == sim::kChipAddress ? 0 : -ENXIO;
     }
 
     std::unique_ptr<detail::SharedBoardFile> shared_;
@@ -401,3 +449,49 @@ void setChipRegister(uint8_t reg, uint8_t value) {
 
 } // namespace sim
 } // namespace vtx
+
+namespace vtx::sim {
+namespace {
+
+// On the board the library has chosen, under the library's lock; -ENODEV
+// when that is no simulated board.
+template <typename F> int32_t onChosenBoard(F &&change) {
+    std::lock_guard lock(detail::libraryMutex());
+    SimBackend *backend = SimBackend::active();
+    if (!backend)
+        return -ENODEV;
+    return backend->onBoard([&](Board &b) {
+        change(b);
+        return 0;
+    });
+}
+
+} // namespace
+
+bool simulatedBoardInUse() {
+    std::lock_guard lock(detail::libraryMutex());
+    return SimBackend::active() != nullptr;
+}
+
+int32_t setFaultFlags(uint8_t raise, uint8_t clear) {
+    return onChosenBoard([&](Board &b) {
+        b.chip[kStatus] = static_cast<uint8_t>((b.chip[kStatus] & ~clear) | raise) & kStatusFlags;
+    });
+}
+
+int32_t setBoardSupply(bool on) {
+    return onChosenBoard([&](Board &b) { b.setPower(b.powered, !on); });
+}
+
+int32_t failNext(int32_t reads, int32_t writes) {
+    if (reads > 0xFFFF || writes > 0xFFFF)
+        return -EINVAL;
+    return onChosenBoard([&](Board &b) {
+        if (reads >= 0)
+            b.failReads = static_cast<uint16_t>(reads);
+        if (writes >= 0)
+            b.failWrites = static_cast<uint16_t>(writes);
+    });
+}
+
+} // namespace vtx::sim

@@ -593,7 +593,7 @@ TEST_F(CommandTest, BusyAndDamagedBoardsAreNamed) {
     r = run({"dump"}, "sim:held");
     EXPECT_EQ(r.exit, 1);
     const std::string damaged = "simulated board held: its state file is damaged (" + state +
-                                "): 100 bytes where a board's state takes 266; remove it to "
+                                "): 100 bytes where a board's state takes 271; remove it to "
                                 "start afresh\n";
     EXPECT_EQ(r.err, "vtx: " + damaged + "xq4620: " + damaged);
     EXPECT_EQ(ReadFile(state).size(), 100u);

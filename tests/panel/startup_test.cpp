@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QSlider>
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 #include "link/link.h"
 #include "panel/register_map.h"
@@ -110,6 +112,30 @@ TEST_F(PanelTest, ReadbackDecodesControlAndInterruptStatusOnly) {
     EXPECT_EQ(Text(IDC_REG00), QStringLiteral("--"));
     EXPECT_TRUE(Checked(IDC_LED_B_EN));
     EXPECT_EQ(g_shadow[0x00], 0x97);
+}
+
+// A fault raised on a shared board, as `xq4620 simulate` raises it from
+// another program, is the board's: the panel's readback shows it.
+TEST_F(PanelTest, ReadbackShowsTheFaultsOfASharedBoard) {
+    char dir[] = "/tmp/xq4620-panel-faults-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string runtime = qEnvironmentVariable("XDG_RUNTIME_DIR").toStdString();
+    qputenv("XDG_RUNTIME_DIR", dir);
+    qputenv("VTX_ADAPTER", "sim:faults");
+    ResetProcessState();
+    StartPanel();
+    EXPECT_EQ(vtx::sim::setFaultFlags(vtx::sim::kOvp | vtx::sim::kTsd, 0), 0);
+    ClickButton(IDC_READBACK_ALL);
+    EXPECT_FALSE(Checked(IDC_FLAG_OCP));
+    EXPECT_TRUE(Checked(IDC_FLAG_OVP));
+    EXPECT_TRUE(Checked(IDC_FLAG_TSD));
+    EXPECT_EQ(Text(IDC_REG09), QStringLiteral("03"));
+
+    dlg.reset();
+    qputenv("VTX_ADAPTER", "sim");
+    qputenv("XDG_RUNTIME_DIR", runtime.c_str());
+    ResetProcessState();
+    std::filesystem::remove_all(dir);
 }
 
 TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {

@@ -191,7 +191,7 @@ TEST_F(SharedBoardTest, DamagedStateFileIsRefusedNotReset) {
         ASSERT_EQ(write(h, 0x03, 0x80), 0);
         vtx::test::reset();
         good = ReadFile(path);
-        ASSERT_EQ(good.size(), 266u);
+        ASSERT_EQ(good.size(), 271u);
     }
     auto with = [&](size_t at, char byte) {
         std::string s = good;
@@ -202,14 +202,15 @@ TEST_F(SharedBoardTest, DamagedStateFileIsRefusedNotReset) {
         std::string contents;
         const char *reason;
     } rows[] = {
-        {good.substr(0, 100), "100 bytes where a board's state takes 266"},
-        {good + "x", "267 bytes where a board's state takes 266"},
+        {good.substr(0, 100), "100 bytes where a board's state takes 271"},
+        {good + "x", "272 bytes where a board's state takes 271"},
         {with(0, 'Y'), "it does not begin with XQSIM1: another format"},
         {with(8, 0), "its supply bytes hold 0 and 1 (a board's hold 1, and 0 or 1)"},
         {with(9, 7), "its supply bytes hold 1 and 7 (a board's hold 1, and 0 or 1)"},
         {with(10 + 0x0A, 0x47), "register 0x0A holds 0x47, which the chip cannot"},
         {with(10 + 0x09, 0x08), "register 0x09 holds 0x08, which the chip cannot"},
         {with(10 + 0x0C, 0x01), "register 0x0C holds 0x01, which the chip cannot"},
+        {with(266, 2), "its supply-cut byte holds 2 (0 or 1)"},
     };
     for (const auto &row : rows) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << row.contents;

@@ -158,4 +158,15 @@ std::string registerLabel(uint8_t address) {
     return label;
 }
 
+std::string accessRefusal(uint8_t address, Access wanted) {
+    const Register *info = findRegister(address);
+    if (!info)
+        return registerLabel(address) + " is not one of the chip's registers";
+    if (wanted == Access::WriteOnly && info->access == Access::ReadOnly)
+        return registerLabel(address) + " is read-only: the chip ignores what is written to it";
+    if (wanted == Access::ReadOnly && info->access == Access::WriteOnly)
+        return registerLabel(address) + " is write-only: reading it tells nothing of the chip";
+    return "";
+}
+
 } // namespace chip

@@ -73,6 +73,13 @@ std::vector<uint8_t> readableRegisters();
 // lacks. How every message names a register.
 std::string registerLabel(uint8_t address);
 
+// Why the chip would not take part in a read (`wanted` ReadOnly) or a write
+// (WriteOnly) of `address`, or "": a register it lacks never answers, a
+// read-only one drops what is written, and a write-only one reads as 0
+// whatever it did. How the command and the Python module refuse such an
+// access before the bus.
+std::string accessRefusal(uint8_t address, Access wanted);
+
 // Bits of a register that a field names.
 uint8_t namedBits(uint8_t address);
 

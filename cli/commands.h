@@ -31,6 +31,12 @@ int runDoctor(bool json);
 int runSave(const std::string &path);
 int runLoad(const std::string &path);
 
+// simulate.cpp
+int runSimulate(const std::string &fault, const std::string &setting);
+
+// watch.cpp
+int runWatch(const std::vector<std::string> &names, int intervalMs, int count, bool json);
+
 } // namespace cli
 
 #endif

@@ -145,6 +145,28 @@ int main(int argc, char **argv) {
                   "the panel would work");
     doctor->add_flag("--json", json, "Print JSON");
 
+    int interval = 100, count = 0;
+    CLI::App *watch = app.add_subcommand(
+        "watch", "Print fields or registers, then each change with its time, until Ctrl+C; never "
+                 "writes");
+    watch->add_option("NAME", items,
+                      "Fields, or registers as hex bytes; none: every readable "
+                      "register");
+    watch->add_option("--interval", interval, "Milliseconds between two reads (default 100)")
+        ->check(CLI::Range(1, 3600000));
+    watch->add_option("--count", count, "Stop after this many rounds")
+        ->check(CLI::Range(1, INT32_MAX));
+    watch->add_flag("--json", json, "Print one JSON object a line");
+
+    std::string fault, setting;
+    CLI::App *simulate = app.add_subcommand(
+        "simulate", "On a simulated board: raise or clear a fault flag, cut or restore the "
+                    "supply, make register reads or writes fail");
+    simulate->add_option("FAULT", fault, "ocp, ovp, tsd, power, fail-reads or fail-writes")
+        ->required();
+    simulate->add_option("SETTING", setting, "on or off; for fail-reads and fail-writes a count")
+        ->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -163,7 +185,7 @@ int main(int argc, char **argv) {
 
     // A command whose output would go nowhere is not run at all.
     const bool prints = !(write->parsed() || set->parsed() || reset->parsed() || sleep->parsed() ||
-                          load->parsed() || (save->parsed() && path != "-"));
+                          load->parsed() || simulate->parsed() || (save->parsed() && path != "-"));
     if (stdoutClosed && prints)
         return cli::complain(cli::kDeviceFailure, "standard output: closed");
 
@@ -192,5 +214,9 @@ int main(int argc, char **argv) {
         status = cli::runLoad(path);
     else if (doctor->parsed())
         status = cli::runDoctor(json);
+    else if (watch->parsed())
+        status = cli::runWatch(items, interval, count, json);
+    else if (simulate->parsed())
+        status = cli::runSimulate(fault, setting);
     return cli::finishOutput(status);
 }

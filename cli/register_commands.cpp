@@ -27,20 +27,6 @@ std::optional<uint8_t> byteArgument(const char *what, const std::string &text) {
     return value;
 }
 
-// Why the chip would not take part in `access` on `reg`, or "": a register
-// it lacks never answers, a read-only one drops what is written, and a
-// write-only one reads as 0 whatever it did.
-std::string refusal(uint8_t reg, chip::Access wanted) {
-    const chip::Register *info = chip::findRegister(reg);
-    if (!info)
-        return chip::registerLabel(reg) + " is not one of the chip's registers";
-    if (wanted == chip::Access::WriteOnly && info->access == chip::Access::ReadOnly)
-        return chip::registerLabel(reg) + " is read-only: the chip ignores what is written to it";
-    if (wanted == chip::Access::ReadOnly && info->access == chip::Access::WriteOnly)
-        return chip::registerLabel(reg) + " is write-only: reading it tells nothing of the chip";
-    return "";
-}
-
 } // namespace
 
 int runInfo(bool json) {
@@ -97,7 +83,8 @@ int runRead(const std::string &regText, bool force) {
     const auto reg = byteArgument("register", regText);
     if (!reg)
         return kUsageError;
-    if (const std::string why = refusal(*reg, chip::Access::ReadOnly); !why.empty() && !force)
+    if (const std::string why = chip::accessRefusal(*reg, chip::Access::ReadOnly);
+        !why.empty() && !force)
         return complain(kUsageError, why + " (--force reads it all the same)");
     board::Device device(complainer());
     if (!device.open() || !device.hold())
@@ -114,7 +101,8 @@ int runWrite(const std::string &regText, const std::string &valueText, bool forc
     const auto value = byteArgument("value", valueText);
     if (!reg || !value)
         return kUsageError;
-    if (const std::string why = refusal(*reg, chip::Access::WriteOnly); !why.empty() && !force)
+    if (const std::string why = chip::accessRefusal(*reg, chip::Access::WriteOnly);
+        !why.empty() && !force)
         return complain(kUsageError, why + " (--force writes it all the same)");
     board::Device device(complainer());
     if (!device.open() || !device.hold() || !device.write(*reg, *value))

@@ -51,7 +51,11 @@ std::string escaped(const std::string &text) {
 }
 
 Device::~Device() {
-    for (; holds_ > 0; --holds_)
+    releaseTo(0);
+}
+
+void Device::releaseTo(int count) {
+    for (; holds_ > count && holds_ > 0; --holds_)
         vtxUnlock(handle_);
 }
 

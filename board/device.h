@@ -39,6 +39,11 @@ public:
     // ours gets between the accesses that follow; false (after saying the
     // board is busy) when another one held it past the wait.
     bool hold();
+    // How many holds this object has, and letting go of them down to
+    // `count`: for a program that keeps its Device across operations (the
+    // Python module), so that a finished operation leaves the board free.
+    int holds() const { return holds_; }
+    void releaseTo(int count);
 
     const std::string &serial() const { return serial_; }
     uint8_t firmware() const { return firmware_; }

@@ -123,12 +123,16 @@ protected:
             s_packageError = made.Describe(cpack) + "\n" + made.out;
             return;
         }
+        // One build, two packages: the panel's and the Python module's.
         for (const fs::directory_entry &entry : fs::directory_iterator(out)) {
-            if (entry.path().extension() == ".deb")
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("xq4620-panel_", 0) == 0 && entry.path().extension() == ".deb")
                 s_deb = entry.path();
+            if (name.rfind("python3-xq4620_", 0) == 0 && entry.path().extension() == ".deb")
+                s_pythonDeb = entry.path();
         }
-        if (s_deb.empty())
-            s_packageError = "cpack made no .deb in " + out.string();
+        if (s_deb.empty() || s_pythonDeb.empty())
+            s_packageError = "cpack made no xq4620-panel or python3-xq4620 .deb in " + out.string();
     }
     static void TearDownTestSuite() {
         std::error_code ignored;
@@ -145,12 +149,12 @@ protected:
     }
 
     // The package's files unpacked under `dir`/root; its /usr.
-    ::testing::AssertionResult Unpacked(fs::path *usr) {
-        if (s_deb.empty())
+    ::testing::AssertionResult Unpacked(fs::path *usr, const fs::path &deb = s_deb) {
+        if (deb.empty())
             return ::testing::AssertionFailure() << s_packageError;
         const fs::path root = dir / "root";
         const ::testing::AssertionResult unpacked =
-            Tool({"dpkg-deb", "-x", s_deb.string(), root.string()});
+            Tool({"dpkg-deb", "-x", deb.string(), root.string()});
         *usr = root / "usr";
         return unpacked;
     }
@@ -181,11 +185,13 @@ protected:
     fs::path dir;
     static fs::path s_dir;
     static fs::path s_deb;
+    static fs::path s_pythonDeb;
     static std::string s_packageError;
 };
 
 fs::path PackageTest::s_dir;
 fs::path PackageTest::s_deb;
+fs::path PackageTest::s_pythonDeb;
 std::string PackageTest::s_packageError;
 
 TEST_F(PackageTest, InstallLaysOutProgramDesktopFileIconsAndI2cAccess) {
@@ -233,28 +239,71 @@ TEST_F(PackageTest, DebianPackageInstallsAndItsPanelRunsOnARealDisplay) {
     EXPECT_TRUE(panel.EscapeEndsWithExitCodeZero());
 }
 
-// lintian is the distribution's judge of a package: no error and no warning,
-// and every override it is told to accept says why on the line above.
+// lintian is the distribution's judge of a package: no error and no warning
+// in either package, and every override it is told to accept says why on
+// the line above.
 TEST_F(PackageTest, LintianFindsNoErrorOrWarning) {
-    ASSERT_FALSE(s_deb.empty()) << s_packageError;
-    std::string report;
-    EXPECT_TRUE(
-        Tool({"lintian", "--fail-on", "error,warning", "--tag-display-limit", "0", s_deb.string()},
-             &report))
-        << report;
-    EXPECT_EQ(report.find("E: "), std::string::npos) << report;
-    EXPECT_EQ(report.find("W: "), std::string::npos) << report;
+    ASSERT_FALSE(s_deb.empty() || s_pythonDeb.empty()) << s_packageError;
+    for (const auto &[deb, name] :
+         {std::pair{s_deb, "xq4620-panel"}, std::pair{s_pythonDeb, "python3-xq4620"}}) {
+        std::string report;
+        EXPECT_TRUE(Tool(
+            {"lintian", "--fail-on", "error,warning", "--tag-display-limit", "0", deb.string()},
+            &report))
+            << report;
+        EXPECT_EQ(report.find("E: "), std::string::npos) << report;
+        EXPECT_EQ(report.find("W: "), std::string::npos) << report;
+
+        fs::path usr;
+        ASSERT_TRUE(Unpacked(&usr, deb));
+        std::istringstream overrides(ReadFile((usr / "share/lintian/overrides" / name).string()));
+        std::string previous;
+        for (std::string line; std::getline(overrides, line); previous = line) {
+            if (line.empty() || line[0] == '#')
+                continue;
+            EXPECT_EQ(line.rfind(std::string(name) + ": ", 0), 0u) << line;
+            EXPECT_TRUE(previous.size() > 2 && previous[0] == '#') << "no reason above: " << line;
+        }
+    }
+}
+
+// The Python package puts the module where Debian's python3 finds it, with
+// the entry point that makes pytest load its plugin, and depends on the one
+// python3 its extension was built for.
+TEST_F(PackageTest, PythonPackageImportsFromDebiansPathWithItsPlugin) {
+    ASSERT_FALSE(s_pythonDeb.empty()) << s_packageError;
+    std::string fields;
+    ASSERT_TRUE(Tool({"dpkg-deb", "-f", s_pythonDeb.string(), "Package", "Depends"}, &fields));
+    EXPECT_NE(fields.find("Package: python3-xq4620\n"), std::string::npos) << fields;
+    EXPECT_NE(fields.find("python3 (>= 3."), std::string::npos) << fields;
+    EXPECT_NE(fields.find("libstdc++6"), std::string::npos) << fields;
 
     fs::path usr;
-    ASSERT_TRUE(Unpacked(&usr));
-    std::istringstream overrides(ReadFile((usr / "share/lintian/overrides/xq4620-panel").string()));
-    std::string previous;
-    for (std::string line; std::getline(overrides, line); previous = line) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        EXPECT_EQ(line.rfind("xq4620-panel: ", 0), 0u) << line;
-        EXPECT_TRUE(previous.size() > 2 && previous[0] == '#') << "no reason above: " << line;
-    }
+    ASSERT_TRUE(Unpacked(&usr, s_pythonDeb));
+    const fs::path site = usr / "lib/python3/dist-packages";
+    EXPECT_NE(
+        ReadFile((site / ("xq4620-" XQ_PROJECT_VERSION ".dist-info/entry_points.txt")).string()),
+        "");
+    for (const char *file : {"xq4620/__init__.py", "xq4620/__init__.pyi", "xq4620/py.typed",
+                             "xq4620/pytest_plugin.py"})
+        EXPECT_TRUE(fs::is_regular_file(site / file)) << file;
+
+    const Environment env = Environment::Current()
+                                .With("PYTHONPATH", site.string())
+                                .With("LD_PRELOAD", XQ_SANITIZER_PRELOAD)
+                                .With("ASAN_OPTIONS", "detect_leaks=0");
+    const std::vector<std::string> script = {XQ_PYTHON_EXECUTABLE, "-c",
+                                             "import xq4620\n"
+                                             "with xq4620.open('sim') as board:\n"
+                                             "    board.set(ovp='32V')\n"
+                                             "    print(xq4620.__file__, board.get('ovp'))\n"};
+    const CommandResult imported = RunCommand(script, env, kToolTimeout);
+    ASSERT_TRUE(imported.Succeeded()) << imported.Describe(script) << imported.err;
+    EXPECT_EQ(imported.out, (site / "xq4620/__init__.py").string() + " 32 V\n");
+
+    const std::vector<std::string> pytest = {XQ_PYTHON_EXECUTABLE, "-m", "pytest", "--help"};
+    const CommandResult help = RunCommand(pytest, env, kToolTimeout);
+    EXPECT_NE(help.out.find("--xq4620-adapter=ADAPTER"), std::string::npos) << help.out;
 }
 
 // A software centre pairs the metadata with the desktop file by id, shows
@@ -452,7 +501,9 @@ TEST_F(PackageTest, BashCompletionOffersWhatTheCommandTakes) {
 
     const CompletionRow rows[] = {
         {"xq4620 ", {"xq4620", ""}, all.c_str()},
-        {"xq4620 --adapter sim s", {"xq4620", "--adapter", "sim", "s"}, "save\nset\nsleep\n"},
+        {"xq4620 --adapter sim s",
+         {"xq4620", "--adapter", "sim", "s"},
+         "save\nset\nsimulate\nsleep\n"},
         {"xq4620 --adapter=s", {"xq4620", "--adapter", "=", "s"}, "sim\nsim:\n"},
         {"xq4620 set o", {"xq4620", "set", "o"}, "ocp=\novp=\n"},
         {"xq4620 set ovp=", {"xq4620", "set", "ovp", "=", ""}, "16V\n24V\n32V\n40V\n"},
@@ -461,6 +512,11 @@ TEST_F(PackageTest, BashCompletionOffersWhatTheCommandTakes) {
         {"xq4620 set brightness-a=", {"xq4620", "set", "brightness-a", "=", ""}, "\n"},
         {"xq4620 get tsd", {"xq4620", "get", "tsd"}, "tsd-fault\n"},
         {"xq4620 dump --j", {"xq4620", "dump", "--j"}, "--json\n"},
+        {"xq4620 watch --",
+         {"xq4620", "watch", "--"},
+         "--adapter\n--count\n--help\n--interval\n--json\n"},
+        {"xq4620 simulate p", {"xq4620", "simulate", "p"}, "power\n"},
+        {"xq4620 simulate ovp ", {"xq4620", "simulate", "ovp", ""}, "off\non\n"},
     };
     for (const CompletionRow &row : rows) {
         std::vector<std::string> args = {row.line};
@@ -478,28 +534,37 @@ TEST_F(PackageTest, BashCompletionOffersWhatTheCommandTakes) {
 // The licence the package declares is the project's, word for word, and its
 // changelog starts at the version built.
 TEST_F(PackageTest, CopyrightCarriesTheLicenceAndChangelogTheVersion) {
-    fs::path usr;
-    ASSERT_TRUE(Unpacked(&usr));
-    const fs::path doc = usr / "share/doc/xq4620-panel";
-    const std::string copyright = ReadFile((doc / "copyright").string());
-    EXPECT_EQ(copyright.rfind("Format: https://www.debian.org/doc/packaging-manuals/"
-                              "copyright-format/1.0/\n",
-                              0),
-              0u);
-    EXPECT_NE(copyright.find("Files: *\nCopyright: 2026 The XQ4620 panel maintainers\n"
-                             "License: Expat\n"),
-              std::string::npos)
-        << copyright;
-    const std::string licence = ReadFile(XQ_SOURCE_DIR "/LICENSE");
-    const std::string grant = licence.substr(licence.find("Permission is hereby granted"));
-    EXPECT_EQ(Squeezed(CopyrightLicenceText(copyright, "Expat")), Squeezed(grant));
+    for (const auto &[deb, name] :
+         {std::pair{s_deb, "xq4620-panel"}, std::pair{s_pythonDeb, "python3-xq4620"}}) {
+        SCOPED_TRACE(name);
+        fs::path usr;
+        ASSERT_TRUE(Unpacked(&usr, deb));
+        const fs::path doc = usr / "share/doc" / name;
+        const std::string copyright = ReadFile((doc / "copyright").string());
+        EXPECT_EQ(copyright.rfind("Format: https://www.debian.org/doc/packaging-manuals/"
+                                  "copyright-format/1.0/\n",
+                                  0),
+                  0u);
+        EXPECT_NE(copyright.find("Files: *\nCopyright: 2026 The XQ4620 panel maintainers\n"
+                                 "License: Expat\n"),
+                  std::string::npos)
+            << copyright;
+        const std::string licence = ReadFile(XQ_SOURCE_DIR "/LICENSE");
+        const std::string grant = licence.substr(licence.find("Permission is hereby granted"));
+        EXPECT_EQ(Squeezed(CopyrightLicenceText(copyright, "Expat")), Squeezed(grant));
 
-    const fs::path plain = dir / "changelog";
-    ASSERT_TRUE(Tool({"sh", "-c", "zcat \"$0\" > \"$1\"", (doc / "changelog.Debian.gz").string(),
-                      plain.string()}));
-    std::string version;
-    ASSERT_TRUE(Tool({"dpkg-parsechangelog", "-l", plain.string(), "-S", "Version"}, &version));
-    EXPECT_EQ(version, XQ_PROJECT_VERSION "-1\n");
+        const fs::path plain = dir / (std::string(name) + ".changelog");
+        ASSERT_TRUE(Tool({"sh", "-c", "zcat \"$0\" > \"$1\"",
+                          (doc / "changelog.Debian.gz").string(), plain.string()}));
+        std::string source;
+        ASSERT_TRUE(Tool({"dpkg-parsechangelog", "-l", plain.string(), "-S", "Source"}, &source));
+        EXPECT_EQ(source, std::string(name) + "\n");
+        std::string version;
+        ASSERT_TRUE(Tool({"dpkg-parsechangelog", "-l", plain.string(), "-S", "Version"}, &version));
+        EXPECT_EQ(version, XQ_PROJECT_VERSION "-1\n");
+        std::error_code ignored;
+        fs::remove_all(dir / "root", ignored);
+    }
 }
 
 } // namespace

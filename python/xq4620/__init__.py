@@ -1,0 +1,64 @@
+# SPDX-License-Identifier: MIT
+"""The XQ4620 LED backlight driver on its evaluation board, from Python.
+
+    import xq4620
+    with xq4620.open("sim") as board:          # or None: VTX_ADAPTER, then USB bridges
+        board.set(ovp="32 V", led_a_en=1, sleep=0)
+        for level in range(0, 256, 32):
+            board.set(brightness_a=level)
+        print(board.get("ovp"), hex(board.read(0x00)))
+
+The same chip description, register files and adapter library as the
+``xq4620`` command: a board set up here is set up as the command sets it up,
+and ``VTX_ADAPTER`` and ``VTX_TRACE`` work the same.
+"""
+
+import time as _time
+
+from ._errors import BoardError
+from ._xq4620 import Board, Field, Register, __version__, _Watcher, fields, registers
+
+__all__ = ["Board", "BoardError", "Field", "Register", "fields", "open", "registers"]
+
+
+def open(adapter=None):
+    """Open the evaluation board and set it up; returns a Board.
+
+    ``adapter`` takes what VTX_ADAPTER takes: "sim" (a private simulated
+    board, fresh when no other board is open in this program), "sim:NAME"
+    (the simulated board every program naming it shares), "/dev/i2c-N", or
+    "" for USB-to-I2C bridges found automatically. None: VTX_ADAPTER, then
+    automatic detection. Use it as a context manager to close it.
+    """
+    return Board(adapter)
+
+
+def _watch(self, *names, interval=0.1, count=None):
+    """Watch fields or registers change; a generator, like ``xq4620 watch``.
+
+    ``names``: fields ('ovp', 'led_a_en') or registers (0x09, '0x09'); none
+    means every readable register. Every ``interval`` seconds each register
+    involved is read once. The first round yields every value, later rounds
+    only what changed, each as a dict with the keys of ``xq4620 watch
+    --json``: ``{"time": ..., "name": "ovp", "value": "24 V"}``, or
+    ``{"time": ..., "name": ..., "error": "..."}`` when a read fails (said
+    once; watching goes on, and the value is yielded again once it reads).
+    ``count`` stops after that many rounds; without it the generator runs
+    until it is closed. Nothing is ever written.
+    """
+    targets = ["0x%02X" % n if isinstance(n, int) and not isinstance(n, bool) else n
+               for n in names]
+    watcher = _Watcher(self, targets)
+
+    def rounds():
+        done = 0
+        while count is None or done < count:
+            if done:
+                _time.sleep(interval)
+            yield from watcher.poll()
+            done += 1
+
+    return rounds()
+
+
+Board.watch = _watch

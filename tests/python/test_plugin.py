@@ -1,0 +1,53 @@
+# SPDX-License-Identifier: MIT
+# The pytest plugin as a user meets it: found through the installed
+# package's entry point, running the example suite in docs/ on fresh private
+# boards or on a named adapter, and skipping fault tests on real hardware.
+import os
+import pathlib
+
+EXAMPLE = pathlib.Path(os.environ.get("XQ_SOURCE_DIR", ".")) / "docs" / "xq4620_example_test.py"
+
+
+def test_example_suite_runs_on_a_fresh_board_for_each_test(pytester):
+    pytester.makepyfile(test_example=EXAMPLE.read_text())
+    # Each test starts at reset values, even after one that left a fault.
+    pytester.makepyfile(test_order="""
+        def test_a_dirty(xq4620_board):
+            xq4620_board.set(ovp="40 V")
+        def test_b_clean(xq4620_board):
+            assert xq4620_board.get("ovp") == "24 V"
+    """)
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider")
+    result.assert_outcomes(passed=5)
+
+
+def test_option_runs_the_same_suite_on_the_named_adapter(pytester, shared):
+    shared.run("set", "ovp=40V", "brightness-a=9")
+    pytester.makepyfile(test_example=EXAMPLE.read_text())
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider",
+                                           "--xq4620-adapter=" + shared.adapter)
+    result.assert_outcomes(passed=3)
+    result.stdout.fnmatch_lines(["xq4620: adapter '%s'" % shared.adapter])
+    # The tests ran on that board: it was reset before each of them, and the
+    # fault test left it powered again.
+    registers = shared.dump()["registers"]
+    assert (registers[2]["fields"]["ovp"], registers[3]["value"]) == ("24 V", 0)
+
+
+def test_fault_tests_are_skipped_with_the_reason_on_real_hardware(pytester):
+    pytester.makeconftest("""
+        import pytest
+
+        class RealBoard:
+            adapter = "/dev/i2c-9"
+            simulation = None
+
+        @pytest.fixture
+        def xq4620_board():
+            return RealBoard()
+    """)
+    pytester.makepyfile("def test_fault(xq4620_simulation):\n    raise AssertionError\n")
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "-rs")
+    result.assert_outcomes(skipped=1)
+    result.stdout.fnmatch_lines(["*needs the simulated board's fault controls; "
+                                 "adapter '/dev/i2c-9' is real hardware*"])

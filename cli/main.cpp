@@ -30,8 +30,31 @@ std::string commandNames(const CLI::App &app);
 std::string usageProblem(CLI::App &app, const CLI::ParseError &e, int argc, char **argv) {
     const std::string what = e.what();
     std::string reason = cli::escaped(what);
-    if (!app.get_subcommands().empty())
+    if (!app.get_subcommands().empty()) {
+        CLI::App *sub = app.get_subcommands().front();
+        if (!dynamic_cast<const CLI::ExtrasError *>(&e))
+            return reason;
+        // An option the command has, given before the command's name; or
+        // one it does not have at all.
+        bool beforeCommand = true;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == sub->get_name())
+                beforeCommand = false;
+            if (arg.size() < 2 || arg[0] != '-' || arg.rfind("--adapter", 0) == 0)
+                continue;
+            const std::string name = arg.substr(0, arg.find('='));
+            if (app.get_option_no_throw(name) && !beforeCommand)
+                continue;
+            if (!sub->get_option_no_throw(name))
+                return cli::quoted(arg) + " is not an option of " + sub->get_name() + " (xq4620 " +
+                       sub->get_name() + " --help lists them)";
+            if (beforeCommand)
+                return cli::quoted(arg) + " is an option of " + sub->get_name() +
+                       " and follows its name: xq4620 " + sub->get_name() + " " + arg;
+        }
         return reason;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--adapter") {

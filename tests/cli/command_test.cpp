@@ -559,9 +559,24 @@ TEST_F(CommandTest, MessagesEscapeWhatWasTypedAndNameTheRealProblem) {
     EXPECT_EQ(r.err.find('\a'), std::string::npos) << r.err;
     r = run({"load", dir + "/\x1b]0;x"});
     EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
-    r = run({"--frob"});
-    EXPECT_EQ(r.exit, 2);
-    EXPECT_EQ(r.err.rfind("xq4620: \"--frob\" is not an option of xq4620 itself", 0), 0u) << r.err;
+    const struct {
+        Lines args;
+        const char *message;
+    } rows[] = {
+        {{"--frob"},
+         "\"--frob\" is not an option of xq4620 itself; the options of a command "
+         "follow its name (xq4620 COMMAND --help)"},
+        {{"--json", "dump"},
+         "\"--json\" is an option of dump and follows its name: xq4620 dump "
+         "--json"},
+        {{"dump", "--hex"}, "\"--hex\" is not an option of dump (xq4620 dump --help lists them)"},
+    };
+    for (const auto &row : rows) {
+        r = run(row.args);
+        EXPECT_EQ(r.exit, 2);
+        EXPECT_EQ(r.err, std::string("xq4620: ") + row.message +
+                             "\nRun 'xq4620 --help' for more information.\n");
+    }
 }
 
 // Two programs changing different fields of one register, each with a

@@ -532,7 +532,8 @@ ValueError or KeyError before anything reaches the bus.)")
              "lacks, raises ValueError unless force=True.")
         .def("dump", &Board::dump,
              "Every readable register with its decoded fields: a dict with the keys of "
-             "`xq4620 dump --json`.")
+             "`xq4620 dump --json`. A register that cannot be read raises BoardError, naming "
+             "every one that failed.")
         .def("save", &Board::save, py::arg("path"),
              "Save registers 0x00 to 0x08 to a register file, as `xq4620 save` does.")
         .def("load", &Board::load, py::arg("path"),

@@ -16,9 +16,29 @@ and ``VTX_ADAPTER`` and ``VTX_TRACE`` work the same.
 import time as _time
 
 from ._errors import BoardError
-from ._xq4620 import Board, Field, Register, __version__, _Watcher, fields, registers
+from ._xq4620 import (
+    Board,
+    Field,
+    Register,
+    Simulation,
+    Transaction,
+    __version__,
+    _Watcher,
+    fields,
+    registers,
+)
 
-__all__ = ["Board", "BoardError", "Field", "Register", "fields", "open", "registers"]
+__all__ = [
+    "Board",
+    "BoardError",
+    "Field",
+    "Register",
+    "Simulation",
+    "Transaction",
+    "fields",
+    "open",
+    "registers",
+]
 
 
 def open(adapter=None):

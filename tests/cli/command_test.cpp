@@ -73,17 +73,7 @@ protected:
                                                .With("VTX_TRACE", trace)
                                                .With("XDG_RUNTIME_DIR", dir),
                                            Millis(30000));
-        Outcome out;
-        EXPECT_TRUE(r.started && !r.timedOut) << r.Describe(argv);
-        out.exit = WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
-        out.out = r.out;
-        out.err = r.err;
-        out.trace = split(ReadFile(trace));
-        for (const std::string &line : out.trace) {
-            if (line.rfind("vtxI2C_Register", 0) == 0)
-                out.io.push_back(line);
-        }
-        return out;
+        return outcome(r, trace, r.Describe(argv));
     }
 
     // `script` run by /bin/sh with $XQ naming the command, for redirections
@@ -101,8 +91,15 @@ protected:
             env.With(extraEnv.substr(0, extraEnv.find('=')),
                      extraEnv.substr(extraEnv.find('=') + 1));
         const CommandResult r = RunCommand({"/bin/sh", "-c", script}, env, Millis(30000));
+        return outcome(r, trace, script);
+    }
+
+    // What a finished run left: its status, its output and the register
+    // accesses its trace holds.
+    static Outcome outcome(const CommandResult &r, const std::string &trace,
+                           const std::string &what) {
         Outcome out;
-        EXPECT_TRUE(r.started && !r.timedOut) << script;
+        EXPECT_TRUE(r.started && !r.timedOut) << what;
         out.exit = WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
         out.out = r.out;
         out.err = r.err;

@@ -32,22 +32,29 @@ std::string registerList(const std::vector<uint8_t> &regs) {
 
 } // namespace
 
-bool setFields(Device &device, const std::map<const chip::Field *, unsigned> &changes) {
-    std::set<uint8_t> regs;
-    for (const auto &change : changes)
-        regs.insert(change.first->reg);
+std::optional<std::map<uint8_t, uint8_t>> readEach(Device &device, const std::set<uint8_t> &regs) {
     if (!device.hold())
-        return false;
+        return std::nullopt;
     std::map<uint8_t, uint8_t> values;
     for (const uint8_t reg : regs) {
         const auto value = device.read(reg);
         if (!value)
-            return false;
+            return std::nullopt;
         values[reg] = *value;
     }
+    return values;
+}
+
+bool setFields(Device &device, const std::map<const chip::Field *, unsigned> &changes) {
+    std::set<uint8_t> regs;
+    for (const auto &change : changes)
+        regs.insert(change.first->reg);
+    auto values = readEach(device, regs);
+    if (!values)
+        return false;
     for (const auto &[f, value] : changes)
-        values[f->reg] = f->placedIn(values[f->reg], value);
-    for (const auto &[reg, value] : values) {
+        (*values)[f->reg] = f->placedIn((*values)[f->reg], value);
+    for (const auto &[reg, value] : *values) {
         if (!device.write(reg, value))
             return false;
     }

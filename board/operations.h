@@ -11,6 +11,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@
 #include "regfile/register_file.h"
 
 namespace board {
+
+// Each register once, in address order, under one hold of the board; none
+// as soon as a read fails (the device has told the failure).
+std::optional<std::map<uint8_t, uint8_t>> readEach(Device &device, const std::set<uint8_t> &regs);
 
 // Each register the fields lie in is read once and written once, in address
 // order; every bit no field names is written back as read.

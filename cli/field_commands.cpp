@@ -74,18 +74,14 @@ int runGet(const std::vector<std::string> &names, bool json) {
         regs.insert(f->reg);
     }
     board::Device device(complainer());
-    if (!device.open() || !device.hold())
+    if (!device.open())
         return kDeviceFailure;
-    std::map<uint8_t, uint8_t> values;
-    for (const uint8_t reg : regs) {
-        const auto value = device.read(reg);
-        if (!value)
-            return kDeviceFailure;
-        values[reg] = *value;
-    }
+    auto values = board::readEach(device, regs);
+    if (!values)
+        return kDeviceFailure;
     nlohmann::ordered_json doc = nlohmann::ordered_json::object();
     for (const chip::Field *f : wanted) {
-        const unsigned v = f->valueIn(values[f->reg]);
+        const unsigned v = f->valueIn((*values)[f->reg]);
         if (!json)
             std::printf("%s=%s\n", f->name, chip::typedText(*f, v).c_str());
         else if (f->choices.empty())

@@ -23,16 +23,16 @@ std::string fileName(const std::string &path) {
 // output, checked with the rest of the output when the command ends.
 int runSave(const std::string &path) {
     board::Device device(complainer());
-    if (!device.open() || !device.hold())
+    if (!device.open())
         return kDeviceFailure;
+    const std::vector<uint8_t> setup = chip::setupRegisters();
+    const auto values = board::readEach(device, {setup.begin(), setup.end()});
+    if (!values)
+        return complain(kDeviceFailure,
+                        (path == "-" ? "standard output" : escaped(path)) + ": not written");
     std::vector<regfile::Entry> entries;
-    for (const uint8_t reg : chip::setupRegisters()) {
-        const auto value = device.read(reg);
-        if (!value)
-            return complain(kDeviceFailure,
-                            (path == "-" ? "standard output" : escaped(path)) + ": not written");
-        entries.push_back({reg, *value, 0});
-    }
+    for (const auto &[reg, value] : *values)
+        entries.push_back({reg, value, 0});
     const std::string text = regfile::format(entries, programAndVersion());
     if (path == "-") {
         std::fputs(text.c_str(), stdout);

@@ -231,16 +231,14 @@ public:
         const std::string path = pathArgument(pathArg);
         std::vector<regfile::Entry> entries;
         run([&] {
-            if (!device_->hold())
+            const std::vector<uint8_t> setup = chip::setupRegisters();
+            const auto values = board::readEach(*device_, {setup.begin(), setup.end()});
+            if (!values) {
+                device_->complain(path + ": not written");
                 return false;
-            for (const uint8_t reg : chip::setupRegisters()) {
-                const auto value = device_->read(reg);
-                if (!value) {
-                    device_->complain(path + ": not written");
-                    return false;
-                }
-                entries.push_back({reg, *value, 0});
             }
+            for (const auto &[reg, value] : *values)
+                entries.push_back({reg, value, 0});
             return true;
         });
         const std::string text = regfile::format(entries, "xq4620 Python module " XQ_VERSION);

@@ -152,4 +152,13 @@ std::string describeFields(uint8_t address, uint8_t value) {
     return out;
 }
 
+std::optional<unsigned> parseSettableValue(const Field &field, std::string_view text,
+                                           std::string &reason) {
+    if (findRegister(field.reg)->access != Access::ReadWrite) {
+        reason = std::string(field.name) + " is read-only";
+        return std::nullopt;
+    }
+    return parseFieldValue(field, text, reason);
+}
+
 } // namespace chip

@@ -28,6 +28,11 @@ std::string typedText(const Field &field, unsigned value);
 std::optional<unsigned> parseFieldValue(const Field &field, std::string_view text,
                                         std::string &reason);
 
+// The value a program may set the field to: as parseFieldValue, and refused
+// ("ocp-fault is read-only") when the field's register cannot be written.
+std::optional<unsigned> parseSettableValue(const Field &field, std::string_view text,
+                                           std::string &reason);
+
 // "sleep, led-a-en" / "ovp=24 V, ocp=1.2 A, fmode=500 kHz": the one-bit
 // fields that are set by name, the wider ones with their value.
 std::string describeFields(uint8_t address, uint8_t value);

@@ -106,10 +106,8 @@ int runSet(const std::vector<std::string> &assignments) {
         const chip::Field *f = knownField(item.substr(0, eq));
         if (!f)
             return kUsageError;
-        if (chip::findRegister(f->reg)->access != chip::Access::ReadWrite)
-            return complain(kUsageError, std::string(f->name) + " is read-only");
         std::string reason;
-        const auto value = chip::parseFieldValue(*f, item.substr(eq + 1), reason);
+        const auto value = chip::parseSettableValue(*f, item.substr(eq + 1), reason);
         if (!value)
             return complain(kUsageError, escaped(reason));
         if (!changes.emplace(f, *value).second)

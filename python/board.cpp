@@ -192,8 +192,6 @@ public:
         std::map<const chip::Field *, unsigned> changes;
         for (const auto &[key, value] : kwargs) {
             const chip::Field &f = fieldArgument(key.cast<std::string>());
-            if (chip::findRegister(f.reg)->access != chip::Access::ReadWrite)
-                throw py::value_error(std::string(f.name) + " is read-only");
             std::string text;
             if (py::isinstance<py::str>(value))
                 text = value.cast<std::string>();
@@ -204,7 +202,7 @@ public:
             else
                 throw py::type_error(std::string(f.name) + ": a value is an int or a text");
             std::string reason;
-            const auto parsed = chip::parseFieldValue(f, text, reason);
+            const auto parsed = chip::parseSettableValue(f, text, reason);
             if (!parsed)
                 throw py::value_error(reason);
             changes.emplace(&f, *parsed);

@@ -117,6 +117,11 @@ const Field *findField(std::string_view name) {
     return nullptr;
 }
 
+const Field *findFieldUnderscored(std::string name) {
+    std::replace(name.begin(), name.end(), '_', '-');
+    return findField(name);
+}
+
 std::vector<const Field *> fieldsOf(uint8_t address) {
     std::vector<const Field *> out;
     for (const Field &f : fields()) {

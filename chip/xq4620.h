@@ -61,6 +61,8 @@ const std::vector<Field> &fields();
 
 const Register *findRegister(uint8_t address);
 const Field *findField(std::string_view name);
+// The same, with '_' taken for '-' ("led_a_en"), as identifiers spell it.
+const Field *findFieldUnderscored(std::string name);
 // The fields of one register, highest bit first.
 std::vector<const Field *> fieldsOf(uint8_t address);
 

@@ -11,6 +11,7 @@
 
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -85,14 +86,13 @@ uint8_t valueArgument(const py::handle &value) {
 }
 
 // Python spells a field with '_' where a person types '-'.
-const chip::Field &fieldArgument(std::string name) {
-    for (char &c : name) {
-        if (c == '_')
-            c = '-';
+const chip::Field &fieldArgument(const std::string &name) {
+    const chip::Field *f = chip::findFieldUnderscored(name);
+    if (!f) {
+        std::string shown = name; // as the command spells it
+        std::replace(shown.begin(), shown.end(), '_', '-');
+        throw UnknownName("unknown field \"" + shown + "\" (xq4620.fields() lists them)");
     }
-    const chip::Field *f = chip::findField(name);
-    if (!f)
-        throw UnknownName("unknown field \"" + name + "\" (xq4620.fields() lists them)");
     return *f;
 }
 

@@ -11,12 +11,7 @@
 namespace watch {
 
 std::optional<Target> parseTarget(std::string_view text, std::string &reason) {
-    std::string name(text);
-    for (char &c : name) {
-        if (c == '_')
-            c = '-';
-    }
-    if (const chip::Field *f = chip::findField(name))
+    if (const chip::Field *f = chip::findFieldUnderscored(std::string(text)))
         return Target{f->name, f->reg, f};
     const auto reg = chip::parseHexByte(text);
     if (!reg) {

@@ -7,6 +7,7 @@
 
 #include "chip/xq4620.h"
 #include "link/board_setup.h"
+#include "vtx/holds.h"
 #include "vtx/reason.h"
 #include "vtx/vtx.h"
 
@@ -50,13 +51,33 @@ std::string escaped(const std::string &text) {
     return out;
 }
 
+// Every thread's holds end with the object, whichever thread it goes in.
 Device::~Device() {
-    releaseTo(0);
+    for (auto &[thread, count] : holds_) {
+        for (; count > 0; --count) {
+            if (thread == std::this_thread::get_id())
+                vtxUnlock(handle_);
+            else
+                vtx::unlockFor(handle_, thread);
+        }
+    }
+}
+
+int Device::holds() const {
+    std::lock_guard lock(holdsMutex_);
+    const auto it = holds_.find(std::this_thread::get_id());
+    return it == holds_.end() ? 0 : it->second;
 }
 
 void Device::releaseTo(int count) {
-    for (; holds_ > count && holds_ > 0; --holds_)
+    std::lock_guard lock(holdsMutex_);
+    const auto it = holds_.find(std::this_thread::get_id());
+    if (it == holds_.end())
+        return;
+    for (; it->second > count && it->second > 0; --it->second)
         vtxUnlock(handle_);
+    if (it->second == 0)
+        holds_.erase(it);
 }
 
 bool Device::open() {
@@ -119,7 +140,8 @@ bool Device::open() {
 bool Device::hold() {
     const int32_t r = vtxLock(handle_, VTX_CALL_WAIT_MS);
     if (r == 0) {
-        ++holds_;
+        std::lock_guard lock(holdsMutex_);
+        ++holds_[std::this_thread::get_id()];
         return true;
     }
     complain_(r == -EBUSY ? std::string(kBusy) : "cannot hold the board: " + reasonOf(r));
@@ -129,7 +151,8 @@ bool Device::hold() {
 std::optional<uint8_t> Device::read(uint8_t reg) {
     const int32_t r = vtxI2C_RegisterRead(handle_, chip::kDeviceAddress, reg);
     if (r < 0) {
-        complain_(chip::registerLabel(reg) + ": read failed: " + reasonOf(r));
+        complain_(chip::registerLabel(reg) +
+                  ": read failed: " + (r == -EBUSY ? std::string(kBusy) : reasonOf(r)));
         return std::nullopt;
     }
     return static_cast<uint8_t>(r & 0xFF);
@@ -138,7 +161,8 @@ std::optional<uint8_t> Device::read(uint8_t reg) {
 bool Device::write(uint8_t reg, uint8_t value) {
     const int32_t r = vtxI2C_RegisterWrite(handle_, chip::kDeviceAddress, reg, value);
     if (r != 0) {
-        complain_(chip::registerLabel(reg) + ": write failed: " + reasonOf(r));
+        complain_(chip::registerLabel(reg) +
+                  ": write failed: " + (r == -EBUSY ? std::string(kBusy) : reasonOf(r)));
         return false;
     }
     return true;

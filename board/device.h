@@ -9,8 +9,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace board {
 
@@ -36,13 +39,15 @@ public:
     bool open();
 
     // Holds the board until this object goes, so that no other program of
-    // ours gets between the accesses that follow; false (after saying the
-    // board is busy) when another one held it past the wait.
+    // ours (nor another thread of this one) gets between the accesses that
+    // follow; false (after saying the board is busy) when another one held
+    // it past the wait.
     bool hold();
-    // How many holds this object has, and letting go of them down to
-    // `count`: for a program that keeps its Device across operations (the
-    // Python module), so that a finished operation leaves the board free.
-    int holds() const { return holds_; }
+    // How many holds the calling thread has through this object, and
+    // letting go of them down to `count`: for a program that keeps its
+    // Device across operations (the Python module), so that a finished
+    // operation leaves the board free. Holds are each thread's own.
+    int holds() const;
     void releaseTo(int count);
 
     const std::string &serial() const { return serial_; }
@@ -57,7 +62,8 @@ public:
 private:
     Complaints complain_;
     int32_t handle_ = 0;
-    int holds_ = 0;
+    mutable std::mutex holdsMutex_;
+    std::map<std::thread::id, int> holds_;
     std::string serial_;
     uint8_t firmware_ = 0;
     uint8_t firmware2_ = 0;

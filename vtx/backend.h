@@ -41,6 +41,11 @@ public:
     // most detail::kCallWaitMs, unless the adapter is held already.
     virtual int32_t lock(int32_t adapter, int32_t timeoutMs) = 0;
     virtual int32_t unlock(int32_t adapter) = 0;
+    // In the child of a fork(), before its first call: the descriptors are
+    // its parent's, and so are their locks. A backend reopens what it needs,
+    // so that the child's holds are its own and letting go of one never
+    // ends the parent's; it holds nothing.
+    virtual void afterFork() {}
 };
 
 // The simulated evaluation board, the process's own.

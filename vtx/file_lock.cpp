@@ -2,14 +2,49 @@
 #include "vtx/file_lock.h"
 
 #include "vtx/internal.h"
+#include "vtx/interrupt.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <sys/file.h>
 #include <thread>
 
-namespace vtx::detail {
+namespace vtx {
+namespace {
+
+thread_local WaitInterrupted waitCheck = nullptr;
+std::atomic<NoticeSink> noticeSink{nullptr};
+
+} // namespace
+
+void setWaitInterrupt(WaitInterrupted check) {
+    waitCheck = check;
+}
+
+void setNoticeSink(NoticeSink sink) {
+    noticeSink = sink;
+}
+
+namespace detail {
+
+void tell(const std::string &line) {
+    if (const NoticeSink sink = noticeSink)
+        sink(line.c_str());
+    else
+        std::fprintf(stderr, "vtx: %s\n", line.c_str());
+}
+
+bool WaitClock::interrupted() {
+    if (!waitCheck)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextCheck_)
+        return false;
+    nextCheck_ = now + std::chrono::milliseconds(kInterruptCheckMs);
+    return waitCheck();
+}
 
 int32_t lockWithin(int fd, int32_t timeoutMs, const std::string &what) {
     using Clock = std::chrono::steady_clock;
@@ -21,6 +56,7 @@ int32_t lockWithin(int fd, int32_t timeoutMs, const std::string &what) {
     // time, up to a few milliseconds, so that a short hold costs little and a
     // long one costs no CPU.
     auto pause = std::chrono::microseconds(100);
+    WaitClock clock;
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return 0;
@@ -33,9 +69,13 @@ int32_t lockWithin(int fd, int32_t timeoutMs, const std::string &what) {
             noteProblem(what + " is busy: another program holds it");
             return -EBUSY;
         }
+        if (clock.interrupted()) {
+            noteProblem("the wait for " + what + " was interrupted");
+            return -EINTR;
+        }
         if (!told && now >= noticeAt) {
             told = true;
-            std::fprintf(stderr, "vtx: waiting for %s: another program holds it\n", what.c_str());
+            tell("waiting for " + what + ": another program holds it");
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::microseconds(5000));
@@ -46,4 +86,5 @@ void unlockFile(int fd) {
     ::flock(fd, LOCK_UN);
 }
 
-} // namespace vtx::detail
+} // namespace detail
+} // namespace vtx

@@ -3,6 +3,7 @@
 #ifndef VTX_INTERNAL_H
 #define VTX_INTERNAL_H
 
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -21,6 +22,20 @@ std::recursive_mutex &libraryMutex();
 void noteProblem(const std::string &line);
 // The last line noted; the front end clears it as each call starts.
 std::string &notedProblem();
+
+// Tells `line` through the notice sink (vtx/interrupt.h), or as "vtx: LINE"
+// on standard error.
+void tell(const std::string &line);
+
+// The deadline of a wait, and whether the waiting thread's interrupt check
+// (vtx/interrupt.h) says to give up; asked at most every kInterruptCheckMs.
+class WaitClock {
+public:
+    bool interrupted();
+
+private:
+    std::chrono::steady_clock::time_point nextCheck_{};
+};
 
 // Caller-supplied text in double quotes, escaped so that a line stays a line
 // and a terminal shows it as it is: '"' and '\\' with a backslash, control

@@ -89,6 +89,9 @@ const Row kRows[] = {
     {nullptr, EBADF, "no adapter is open (none was found, or it could not be opened)",
      "xq4620 doctor says why"},
     {nullptr, EINVAL, "invalid argument", ""},
+    {nullptr, EINTR, "interrupted while waiting for the board", ""},
+    {nullptr, ESTALE, "the simulated board's state file was removed",
+     "start the program again for a fresh board"},
     {nullptr, ENOMEM, "out of memory", ""},
 };
 
@@ -140,9 +143,23 @@ void detail::noteProblem(const std::string &line) {
     notedProblem() = line;
 }
 
+namespace {
+
+// Each thread's own, so that a call never gives the reason another thread's
+// call noted while it waited. A call made after the thread's line is gone
+// (from a static destructor at exit) gets a line of its own.
+struct NotedLine {
+    std::string text;
+    bool alive = true;
+    ~NotedLine() { alive = false; }
+};
+thread_local NotedLine noted;
+
+} // namespace
+
 std::string &detail::notedProblem() {
-    static auto *line = new std::string; // never destroyed, like the library
-    return *line;
+    static auto *orphan = new std::string; // never destroyed, like the library
+    return noted.alive ? noted.text : *orphan;
 }
 
 } // namespace vtx

@@ -76,11 +76,17 @@ bool privateToUs(int fd, bool directory, const std::string &path, std::string &w
 
 } // namespace
 
+std::string SharedBoardFile::nameProblem(const std::string &name) {
+    if (validName(name))
+        return "";
+    return quoted(name) +
+           " is not a board name (letters, digits, '.', '_' and '-', up to 64, not starting with "
+           "'.')";
+}
+
 std::unique_ptr<SharedBoardFile> SharedBoardFile::open(const std::string &name, std::string &why) {
     if (!validName(name)) {
-        why = quoted(name) +
-              " is not a board name (letters, digits, '.', '_' and '-', up to 64, not "
-              "starting with '.')";
+        why = nameProblem(name);
         return nullptr;
     }
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -157,6 +163,8 @@ SharedBoardFile::Loaded SharedBoardFile::load(uint8_t *state, size_t size, std::
         why = std::strerror(errno);
         return Loaded::Damaged;
     }
+    if (st.st_nlink == 0)
+        return Loaded::Removed;
     // Only a file just created is empty; one cut short or grown is not
     // quietly taken for a new board.
     if (st.st_size == 0)

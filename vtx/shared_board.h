@@ -22,6 +22,8 @@ public:
     // unset, created mode 0700; a directory or file that is not this user's
     // own, or that others may enter, is refused. Nothing and `why` on refusal.
     static std::unique_ptr<SharedBoardFile> open(const std::string &name, std::string &why);
+    // Why `name` is no board name; "" when it is one.
+    static std::string nameProblem(const std::string &name);
 
     ~SharedBoardFile();
     SharedBoardFile(const SharedBoardFile &) = delete;
@@ -32,9 +34,11 @@ public:
     int32_t lock(int32_t timeoutMs);
     void unlock();
 
-    enum class Loaded { Fresh, Whole, Damaged };
+    enum class Loaded { Fresh, Whole, Damaged, Removed };
     // The state as last stored: Fresh for a file that holds nothing yet (a
-    // new board), Damaged with `why` for one whose size is not `size`.
+    // new board), Damaged with `why` for one whose size is not `size`,
+    // Removed when the file is no longer in its folder: another program
+    // that names the board now makes a new one, which this one cannot see.
     Loaded load(uint8_t *state, size_t size, std::string &why);
     bool store(const uint8_t *state, size_t size);
 

@@ -317,6 +317,16 @@ public:
         return 0;
     }
 
+    void afterFork() override {
+        held_ = false;
+        busy_ = false;
+        if (!shared_)
+            return;
+        std::string why;
+        if (auto again = detail::SharedBoardFile::open(shared_->name(), why))
+            shared_ = std::move(again);
+    }
+
     int32_t unlock(int32_t adapter) override {
         if (adapter != 0)
             return -ENODEV;
@@ -356,6 +366,11 @@ private:
         switch (shared_->load(before.data(), before.size(), why)) {
         case detail::SharedBoardFile::Loaded::Fresh:
             break;
+        case detail::SharedBoardFile::Loaded::Removed:
+            detail::noteProblem("simulated board " + shared_->name() + ": its state file " +
+                                shared_->path() +
+                                " was removed; start the program again for a fresh board");
+            return -ESTALE;
         case detail::SharedBoardFile::Loaded::Whole:
             if (decode(before, b, why))
                 break;
@@ -365,7 +380,7 @@ private:
                                      ": its state file is damaged (" + shared_->path() +
                                      "): " + why + "; remove it to start afresh";
             if (!toldDamage_)
-                std::fprintf(stderr, "vtx: %s\n", line.c_str());
+                detail::tell(line);
             toldDamage_ = true;
             detail::noteProblem(line);
         }
@@ -407,7 +422,7 @@ std::unique_ptr<Backend> makeSharedSimBackend(const std::string &name) {
     if (!file) {
         const std::string line =
             "simulated board " + detail::quoted(name) + " not available: " + why;
-        std::fprintf(stderr, "vtx: %s\n", line.c_str());
+        detail::tell(line);
         detail::noteProblem(line);
         return nullptr;
     }

@@ -4,21 +4,29 @@
 // chosen from VTX_ADAPTER. Backends only ever see their own adapter indices.
 #include "vtx/vtx.h"
 
+#include "vtx/adapter_name.h"
 #include "vtx/backend.h"
+#include "vtx/file_lock.h"
+#include "vtx/holds.h"
 #include "vtx/internal.h"
+#include "vtx/interrupt.h"
 #include "vtx/reason.h"
+#include "vtx/shared_board.h"
 #include "vtx/vtx_testing.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
 #include <optional>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <utility>
@@ -49,23 +57,31 @@ public:
 
 constexpr size_t kCallCount = static_cast<size_t>(test::Call::Unlock) + 1;
 
+// vtxLock's hold on one handle: the thread that took it and how many of its
+// vtxLock calls are not yet undone. Another thread of the process waits for
+// it as another program waits for the board.
+struct Hold {
+    int32_t count = 0;
+    std::thread::id owner;
+};
+
 struct Library {
     bool traceChosen = false;
     FILE *traceFile = nullptr;
     test::TraceSink traceSink;
     std::unique_ptr<Backend> backend;
     // Handle h (1, 2, ...) is adapters[h - 1], the backend's adapter index,
-    // and holds[h - 1] how many vtxLock calls on it are not yet undone.
+    // and holds[h - 1] its hold.
     std::vector<int32_t> adapters;
-    std::vector<int32_t> holds;
+    std::vector<Hold> holds;
+    // Set in a child process by fork(): the backend must not use its
+    // parent's descriptors, nor let go of the parent's locks.
+    bool forked = false;
     // A pause after each register read, for tests that widen the gap of a
     // read-modify-write (VTX_TEST_READ_DELAY_MS, in test builds only).
     int32_t readDelayMs = 0;
     std::array<std::optional<int32_t>, kCallCount> forced;
     std::map<std::pair<test::Call, uint8_t>, int32_t> forcedAt;
-    // Why the last call that failed, failed: its result and sentence.
-    int32_t lastResult = 0;
-    std::string lastText;
 };
 
 // Never destroyed, so a call made during static destruction still works.
@@ -74,6 +90,56 @@ Library &lib() {
     return *l;
 }
 
+// Signalled whenever a hold ends.
+std::condition_variable_any &holdEnded() {
+    static auto *cv = new std::condition_variable_any;
+    return *cv;
+}
+
+int32_t endHold(Hold &hold, int32_t adapter);
+
+// What the library keeps for each thread: why its last call that failed,
+// failed, and whether its last wait for another thread's hold ran out.
+// A thread that ends holding the board lets go of it.
+struct ThreadState {
+    int32_t lastResult = 0;
+    std::string lastText;
+    bool gaveUp = false;
+    bool holding = false;
+    bool alive = true;
+    ~ThreadState();
+};
+thread_local ThreadState threadState;
+
+ThreadState &mine() {
+    // A call from a static destructor, after the thread's state is gone.
+    static auto *orphan = new ThreadState;
+    return threadState.alive ? threadState : *orphan;
+}
+
+ThreadState::~ThreadState() {
+    alive = false;
+    if (!holding)
+        return;
+    std::lock_guard lock(detail::libraryMutex());
+    Library &l = lib();
+    for (size_t i = 0; i < l.holds.size(); ++i) {
+        if (l.holds[i].count > 0 && l.holds[i].owner == std::this_thread::get_id())
+            endHold(l.holds[i], l.adapters[i]);
+    }
+}
+
+// In the child of a fork(): whoever held the library's lock in the parent
+// is not there, and the child holds none of its parent's holds.
+void afterForkInChild() {
+    new (&detail::libraryMutex()) std::recursive_mutex;
+    new (&holdEnded()) std::condition_variable_any;
+    Library &l = lib();
+    for (Hold &hold : l.holds)
+        hold = Hold();
+    l.forked = true;
+    mine().holding = false;
+}
 std::unique_ptr<Backend> chooseBackend() {
     const char *env = std::getenv("VTX_ADAPTER");
     const std::string name = env ? env : "";
@@ -87,10 +153,8 @@ std::unique_ptr<Backend> chooseBackend() {
     else if (name[0] == '/')
         backend = makeI2cDevBackend(name);
     else {
-        const std::string line = "VTX_ADAPTER=" + detail::quoted(name) +
-                                 " is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, "
-                                 "or leave it unset for USB adapters";
-        std::fprintf(stderr, "vtx: %s\n", line.c_str());
+        const std::string line = "VTX_ADAPTER=" + adapterNameProblem(name);
+        detail::tell(line);
         detail::noteProblem(line);
     }
     if (!backend)
@@ -100,6 +164,11 @@ std::unique_ptr<Backend> chooseBackend() {
 
 Backend &backend() {
     Library &l = lib();
+    if (l.forked) {
+        l.forked = false;
+        if (l.backend)
+            l.backend->afterFork();
+    }
     if (!l.backend) {
         l.backend = chooseBackend();
 #ifdef VTX_TEST_HOOKS
@@ -110,11 +179,24 @@ Backend &backend() {
     return *l.backend;
 }
 
+// Whether a thread other than this one holds `handle` (0: any handle).
+bool heldElsewhere(int32_t handle) {
+    const auto &holds = lib().holds;
+    for (size_t i = 0; i < holds.size(); ++i) {
+        if ((handle == 0 || i + 1 == static_cast<size_t>(handle)) && holds[i].count > 0 &&
+            holds[i].owner != std::this_thread::get_id())
+            return true;
+    }
+    return false;
+}
+
 // Held by every library call: serialises the library and, on the first call,
 // opens the trace named by VTX_TRACE.
 class CallScope {
 public:
     CallScope() : lock_(detail::libraryMutex()) {
+        static const int forkHandler = pthread_atfork(nullptr, nullptr, afterForkInChild);
+        (void)forkHandler;
         Library &l = lib();
         detail::notedProblem().clear();
         if (l.traceChosen)
@@ -125,12 +207,48 @@ public:
             return;
         l.traceFile = std::fopen(path, "ae"); // not inherited by programs we start
         if (!l.traceFile)
-            std::fprintf(stderr, "vtx: cannot open trace file \"%s\": %s\n", path,
+            detail::tell("cannot open trace file " + detail::quoted(path) + ": " +
                          std::strerror(errno));
     }
 
+    // Waits, letting go of the library meanwhile, while another thread of
+    // the process holds `handle` (0: any handle): at most `timeoutMs`, or no
+    // time at all when this thread's last such wait ran out. 0, -EBUSY or
+    // -EINTR.
+    int32_t awaitTurn(int32_t handle, int32_t timeoutMs = detail::kCallWaitMs) {
+        if (!heldElsewhere(handle))
+            return 0;
+        ThreadState &me = mine();
+        using Clock = std::chrono::steady_clock;
+        const auto start = Clock::now();
+        const auto deadline = start + std::chrono::milliseconds(me.gaveUp ? 0 : timeoutMs);
+        detail::WaitClock clock;
+        bool told = false;
+        while (heldElsewhere(handle)) {
+            const auto now = Clock::now();
+            if (clock.interrupted()) {
+                detail::noteProblem("the wait for the board was interrupted");
+                return -EINTR;
+            }
+            if (now >= deadline) {
+                me.gaveUp = true;
+                detail::noteProblem("the board is busy: another thread of this program holds it");
+                return -EBUSY;
+            }
+            if (!told && now >= start + std::chrono::milliseconds(detail::kWaitNoticeMs)) {
+                told = true;
+                detail::tell("waiting for the board: another thread of this program holds it");
+            }
+            holdEnded().wait_for(
+                lock_, std::min<Clock::duration>(
+                           deadline - now, std::chrono::milliseconds(vtx::kInterruptCheckMs)));
+        }
+        me.gaveUp = false;
+        return 0;
+    }
+
 private:
-    std::lock_guard<std::recursive_mutex> lock_;
+    std::unique_lock<std::recursive_mutex> lock_;
 };
 
 bool tracing() {
@@ -198,17 +316,18 @@ void noteResult(int32_t r, int32_t handle, int device) {
     if (r >= 0)
         return;
     Library &l = lib();
+    ThreadState &me = mine();
     int32_t adapter = -1;
     const bool opened = adapterOf(handle, adapter);
-    l.lastResult = r;
+    me.lastResult = r;
     // A call on a handle that was never handed out fails because the find or
     // the open did: their reason stays the one to give.
-    if (r == -EBADF && !opened && !l.lastText.empty())
+    if (r == -EBADF && !opened && !me.lastText.empty())
         return;
     if (!detail::notedProblem().empty())
-        l.lastText = detail::notedProblem();
+        me.lastText = detail::notedProblem();
     else
-        l.lastText = reason(r, device, opened && l.backend ? l.backend->driver(adapter) : "");
+        me.lastText = reason(r, device, opened && l.backend ? l.backend->driver(adapter) : "");
 }
 
 int32_t handleFor(int32_t adapter) {
@@ -219,8 +338,15 @@ int32_t handleFor(int32_t adapter) {
     if (it != adapters.end())
         return static_cast<int32_t>(it - adapters.begin()) + 1;
     adapters.push_back(adapter);
-    lib().holds.push_back(0);
+    lib().holds.emplace_back();
     return static_cast<int32_t>(adapters.size());
+}
+
+// Let go even when the backend complains: the hold is over either way.
+int32_t endHold(Hold &hold, int32_t adapter) {
+    hold = Hold();
+    holdEnded().notify_all();
+    return dispatch(test::Call::Unlock, [&](Backend &b) { return b.unlock(adapter); });
 }
 
 } // namespace
@@ -248,6 +374,10 @@ void reset() {
     if (l.traceFile)
         std::fclose(l.traceFile);
     l = Library();
+    mine().lastResult = 0;
+    mine().lastText.clear();
+    mine().gaveUp = false;
+    holdEnded().notify_all();
     detail::resetSimBoard();
 }
 
@@ -277,6 +407,16 @@ std::recursive_mutex &detail::libraryMutex() {
     return *mutex;
 }
 
+std::string adapterNameProblem(const std::string &name) {
+    if (name.rfind("sim:", 0) == 0)
+        return detail::SharedBoardFile::nameProblem(name.substr(4));
+    if (name.empty() || name == "sim" || name[0] == '/')
+        return "";
+    return detail::quoted(name) +
+           " is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, or leave it unset for USB "
+           "adapters";
+}
+
 } // namespace vtx
 
 using vtx::test::Call;
@@ -284,15 +424,17 @@ using vtx::test::Call;
 int32_t vtxFindControllers(void) {
     vtx::CallScope scope;
     vtx::backend(); // chosen here even when the result is forced
-    const int32_t r =
-        vtx::dispatch(Call::FindControllers, [](vtx::Backend &b) { return b.findControllers(); });
+    int32_t r = scope.awaitTurn(0);
+    if (r == 0)
+        r = vtx::dispatch(Call::FindControllers,
+                          [](vtx::Backend &b) { return b.findControllers(); });
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxFindControllers() = %d", r));
     if (r == 0) {
-        vtx::Library &l = vtx::lib();
-        l.lastResult = -ENODEV;
+        vtx::ThreadState &me = vtx::mine();
+        me.lastResult = -ENODEV;
         const std::string &told = vtx::detail::notedProblem();
-        l.lastText = told.empty() ? "no adapter found" : told;
+        me.lastText = told.empty() ? "no adapter found" : told;
     }
     vtx::noteResult(r, 0, -1);
     return r;
@@ -309,6 +451,8 @@ int32_t vtxGetSerialNumber(int32_t index, char *serial) {
         std::string text;
         if (index < 0)
             r = -EINVAL;
+        else if ((r = scope.awaitTurn(0)) < 0)
+            ;
         else if (auto f = vtx::forced(Call::GetSerialNumber))
             r = *f;
         else if ((r = vtx::backend().serialNumber(index, text)) >= 0)
@@ -326,6 +470,8 @@ int32_t vtxOpen(const char *serial) {
     int32_t r;
     if (!serial)
         r = -EINVAL;
+    else if ((r = scope.awaitTurn(0)) < 0)
+        ;
     else if (auto f = vtx::forced(Call::Open))
         r = *f;
     else if ((r = vtx::backend().open(serial)) >= 0)
@@ -343,6 +489,8 @@ int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length)
         r = -EBADF;
     } else if (!buffer || length < vtx::kMinVersionLength || length > vtx::kMaxVersionLength) {
         r = -EINVAL;
+    } else if ((r = scope.awaitTurn(handle)) < 0) {
+        std::memset(buffer, 0, length);
     } else {
         std::memset(buffer, 0, length);
         r = vtx::dispatch(Call::FirmwareVersion_Read, [&](vtx::Backend &b) {
@@ -367,7 +515,7 @@ int32_t vtxI2C_Control(int32_t handle, int32_t speed, int32_t pullups, int32_t e
     int32_t adapter, r;
     if (!vtx::adapterOf(handle, adapter))
         r = -EBADF;
-    else
+    else if ((r = scope.awaitTurn(handle)) == 0)
         r = vtx::dispatch(Call::I2C_Control, [&](vtx::Backend &b) {
             return b.i2cControl(adapter, speed, pullups, enable);
         });
@@ -387,7 +535,7 @@ int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t
     int32_t adapter, r;
     if (!vtx::adapterOf(handle, adapter))
         r = -EBADF;
-    else
+    else if ((r = scope.awaitTurn(handle)) == 0)
         r = vtx::dispatch(Call::GPIO_WriteControl,
                           [&](vtx::Backend &b) { return b.gpioWriteControl(adapter, cfg); });
     if (vtx::tracing()) {
@@ -405,7 +553,7 @@ int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage)
     int32_t adapter, r;
     if (!vtx::adapterOf(handle, adapter))
         r = -EBADF;
-    else
+    else if ((r = scope.awaitTurn(handle)) == 0)
         r = vtx::dispatch(Call::Power_WriteControl, [&](vtx::Backend &b) {
             return b.powerWriteControl(adapter, supplyOn, voltage);
         });
@@ -423,7 +571,7 @@ int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8
         r = -EBADF;
     else if (device > vtx::kMaxDevice)
         r = -EINVAL;
-    else
+    else if ((r = scope.awaitTurn(handle)) == 0)
         r = vtx::dispatchAt(Call::I2C_RegisterWrite, reg, [&](vtx::Backend &b) {
             return b.registerWrite(adapter, device, reg, value);
         });
@@ -441,7 +589,7 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
         r = -EBADF;
     else if (device > vtx::kMaxDevice)
         r = -EINVAL;
-    else
+    else if ((r = scope.awaitTurn(handle)) == 0)
         r = vtx::dispatchAt(Call::I2C_RegisterRead, reg,
                             [&](vtx::Backend &b) { return b.registerRead(adapter, device, reg); });
     if (vtx::lib().readDelayMs > 0)
@@ -455,10 +603,10 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
 
 int32_t vtxLastError(char *text, int32_t size) {
     vtx::CallScope scope;
-    const vtx::Library &l = vtx::lib();
+    const vtx::ThreadState &me = vtx::mine();
     if (text && size > 0)
-        std::snprintf(text, static_cast<size_t>(size), "%s", l.lastText.c_str());
-    return l.lastResult;
+        std::snprintf(text, static_cast<size_t>(size), "%s", me.lastText.c_str());
+    return me.lastResult;
 }
 
 int32_t vtxLock(int32_t handle, int32_t timeout_ms) {
@@ -468,13 +616,30 @@ int32_t vtxLock(int32_t handle, int32_t timeout_ms) {
         r = -EBADF;
     } else if (timeout_ms < 0) {
         r = -EINVAL;
+    } else if (vtx::Hold &hold = vtx::lib().holds[handle - 1];
+               hold.count > 0 && hold.owner == std::this_thread::get_id()) {
+        ++hold.count;
+        r = 0;
     } else {
-        int32_t &holds = vtx::lib().holds[handle - 1];
-        r = holds > 0 ? 0 : vtx::dispatch(Call::Lock, [&](vtx::Backend &b) {
-            return b.lock(adapter, timeout_ms);
-        });
-        if (r == 0)
-            ++holds;
+        // Another thread's hold first, then another program's, within the
+        // one time-out.
+        const auto start = std::chrono::steady_clock::now();
+        vtx::mine().gaveUp = false;
+        r = scope.awaitTurn(handle, timeout_ms);
+        if (r == 0) {
+            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count();
+            const auto left = static_cast<int32_t>(std::max<int64_t>(0, timeout_ms - waited));
+            r = vtx::dispatch(Call::Lock, [&](vtx::Backend &b) { return b.lock(adapter, left); });
+        }
+        if (r == 0) {
+            // The table may have grown while this thread waited.
+            vtx::Hold &now = vtx::lib().holds[handle - 1];
+            now.count = 1;
+            now.owner = std::this_thread::get_id();
+            vtx::mine().holding = true;
+        }
     }
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxLock(%d, %d) = %d", handle, timeout_ms, r));
@@ -486,15 +651,41 @@ int32_t vtxUnlock(int32_t handle) {
     int32_t adapter, r;
     if (!vtx::adapterOf(handle, adapter)) {
         r = -EBADF;
-    } else if (int32_t &holds = vtx::lib().holds[handle - 1]; holds == 0) {
+    } else if (vtx::Hold &hold = vtx::lib().holds[handle - 1];
+               hold.count == 0 || hold.owner != std::this_thread::get_id()) {
         r = -EPERM;
+    } else if (--hold.count > 0) {
+        r = 0;
     } else {
-        // Let go even when the backend complains: the hold is over either way.
-        r = --holds > 0
-                ? 0
-                : vtx::dispatch(Call::Unlock, [&](vtx::Backend &b) { return b.unlock(adapter); });
+        r = vtx::endHold(hold, adapter);
     }
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxUnlock(%d) = %d", handle, r));
     return r;
 }
+
+namespace vtx {
+
+int32_t heldByThisThread(int32_t handle) {
+    CallScope scope;
+    int32_t adapter;
+    if (!adapterOf(handle, adapter))
+        return 0;
+    const Hold &hold = lib().holds[handle - 1];
+    return hold.owner == std::this_thread::get_id() ? hold.count : 0;
+}
+
+int32_t unlockFor(int32_t handle, std::thread::id owner) {
+    CallScope scope;
+    int32_t adapter;
+    if (!adapterOf(handle, adapter))
+        return -EBADF;
+    Hold &hold = lib().holds[handle - 1];
+    if (hold.count == 0 || hold.owner != owner)
+        return -EPERM;
+    if (--hold.count == 0)
+        endHold(hold, adapter);
+    return 0;
+}
+
+} // namespace vtx

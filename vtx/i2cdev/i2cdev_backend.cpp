@@ -70,7 +70,10 @@ void I2cDevBackend::tell(Trouble kind, int err, const std::string &line) {
     detail::noteProblem(line);
     if (!told_.insert({static_cast<int>(kind), detail}).second)
         return;
-    diag_ << "vtx: " << line << std::endl;
+    if (&diag_ == &std::cerr)
+        detail::tell(line); // the program's own sink, if it set one
+    else
+        diag_ << "vtx: " << line << std::endl;
 }
 
 int32_t I2cDevBackend::fromErrno(Trouble fallback, const std::string &path, int err,
@@ -401,6 +404,22 @@ int32_t I2cDevBackend::unlock(int32_t adapter) {
         detail::unlockFile(b->fd);
     }
     return 0;
+}
+
+void I2cDevBackend::afterFork() {
+    for (OpenBus &b : open_) {
+        // A new open file of the same node, in the parent's descriptor's
+        // place: its lock is the child's own. Should the node be gone, the
+        // old descriptor stays, and the calls on it fail as they would.
+        const int fd = ::open(b.path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0) {
+            ::dup3(fd, b.fd, O_CLOEXEC);
+            ::close(fd);
+        }
+        b.address = -1;
+        b.held = false;
+        b.busy = false;
+    }
 }
 
 } // namespace vtx::i2cdev

@@ -55,6 +55,7 @@ public:
     // around every single transfer.
     int32_t lock(int32_t adapter, int32_t timeoutMs) override;
     int32_t unlock(int32_t adapter) override;
+    void afterFork() override;
 
 private:
     struct OpenBus {

@@ -27,7 +27,10 @@ std::string reasonOf(const SetUpStep &step) {
     return step.why.empty() ? vtx::reason(step.result) : step.why;
 }
 
-std::string adapterSetting() {
+std::string adapterSetting(const std::optional<std::string> &given) {
+    if (given)
+        return given->empty() ? "adapter \"\": USB-attached I2C adapters only"
+                              : "adapter \"" + escaped(*given) + "\"";
     const char *name = std::getenv("VTX_ADAPTER");
     if (!name || !*name)
         return "VTX_ADAPTER unset: USB-attached I2C adapters only";
@@ -83,40 +86,34 @@ void Device::releaseTo(int count) {
 bool Device::open() {
     char serial[VTX_SERIAL_SIZE] = {};
     const BoardSetUp s = SetUpBoard(handle_, serial);
+    const auto refuse = [this](int32_t result, const std::string &message) {
+        openResult_ = result < 0 ? result : -ENODEV;
+        complain_(message);
+        return false;
+    };
     // A shared board another program holds makes even the set-up wait; the
     // wait's end is said in its own words.
     for (const SetUpStep *step : {&s.found, &s.serial, &s.open, &s.version}) {
-        if (step->result == -EBUSY) {
-            complain_(kBusy);
-            return false;
-        }
+        if (step->result == -EBUSY)
+            return refuse(-EBUSY, kBusy);
     }
     // A damaged shared board's file: the library's sentence says it all.
-    if (s.found.result == -EUCLEAN && !s.found.why.empty()) {
-        complain_(s.found.why);
-        return false;
-    }
-    if (s.found.result == 0) {
-        complain_("no adapter found (" + adapterSetting() + ")");
-        return false;
-    }
-    if (s.found.failed()) {
-        complain_("no adapter found (" + adapterSetting() + "): " + reasonOf(s.found));
-        return false;
-    }
-    if (s.serial.failed()) {
-        complain_("cannot read the adapter's serial number: " + reasonOf(s.serial));
-        return false;
-    }
+    if (s.found.result == -EUCLEAN && !s.found.why.empty())
+        return refuse(-EUCLEAN, s.found.why);
+    if (s.found.result == 0)
+        return refuse(-ENODEV, "no adapter found (" + adapterSetting(adapter_) + ")");
+    if (s.found.failed())
+        return refuse(s.found.result,
+                      "no adapter found (" + adapterSetting(adapter_) + "): " + reasonOf(s.found));
+    if (s.serial.failed())
+        return refuse(s.serial.result,
+                      "cannot read the adapter's serial number: " + reasonOf(s.serial));
     serial_ = serial;
-    if (s.open.result <= 0) {
-        complain_("cannot open adapter " + serial_ + ": " + reasonOf(s.open));
-        return false;
-    }
-    if (s.version.failed()) {
-        complain_("cannot read the adapter's firmware version: " + reasonOf(s.version));
-        return false;
-    }
+    if (s.open.result <= 0)
+        return refuse(s.open.result, "cannot open adapter " + serial_ + ": " + reasonOf(s.open));
+    if (s.version.failed())
+        return refuse(s.version.result,
+                      "cannot read the adapter's firmware version: " + reasonOf(s.version));
     firmware_ = static_cast<uint8_t>((s.firmware[0] << 4) + s.firmware[1]);
     firmware2_ = static_cast<uint8_t>((s.firmware[2] << 4) + s.firmware[3]);
     // All three steps were tried, so that every one that fails is named.
@@ -129,8 +126,8 @@ bool Device::open() {
     bool ok = true;
     for (const auto &item : steps) {
         if (item.step.failed()) {
-            complain_(item.step.result == -EBUSY ? std::string(kBusy)
-                                                 : item.what + reasonOf(item.step));
+            refuse(item.step.result, item.step.result == -EBUSY ? std::string(kBusy)
+                                                                : item.what + reasonOf(item.step));
             ok = false;
         }
     }

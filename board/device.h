@@ -29,7 +29,10 @@ inline constexpr char kBusy[] = "the board is busy: another program holds it";
 
 class Device {
 public:
-    explicit Device(Complaints complaints) : complain_(std::move(complaints)) {}
+    // `adapter`: the adapter's name as the program was given it, for the
+    // messages; without it, VTX_ADAPTER names it.
+    explicit Device(Complaints complaints, std::optional<std::string> adapter = std::nullopt)
+        : complain_(std::move(complaints)), adapter_(std::move(adapter)) {}
     ~Device();
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
@@ -37,6 +40,8 @@ public:
     // Finds, opens and sets up the adapter; false (after saying why) when
     // any step fails. Every set-up step that fails is named.
     bool open();
+    // The result of the step of open() that failed (negative), 0 when none.
+    int32_t openResult() const { return openResult_; }
 
     // Holds the board until this object goes, so that no other program of
     // ours (nor another thread of this one) gets between the accesses that
@@ -61,7 +66,9 @@ public:
 
 private:
     Complaints complain_;
+    std::optional<std::string> adapter_;
     int32_t handle_ = 0;
+    int32_t openResult_ = 0;
     mutable std::mutex holdsMutex_;
     std::map<std::thread::id, int> holds_;
     std::string serial_;

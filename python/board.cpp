@@ -7,16 +7,28 @@
 // none is open in the process; while one is, only the same adapter can be
 // opened again. Opening `sim` with no board open gives a fresh private
 // simulated board, which is what the pytest fixture relies on.
+//
+// Threads: every call into the library is made without the interpreter's
+// lock, so that a wait for a held board never stops the other threads; the
+// library calls back (whether Ctrl+C was pressed, a notice to log) only with
+// that lock let go, and takes it for the moment it needs. Nothing here ever
+// waits for the library while holding the interpreter's lock.
 #include "python/module.h"
 
 #include <pybind11/stl.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "board/device.h"
 #include "board/operations.h"
@@ -24,6 +36,8 @@
 #include "chip/hex_byte.h"
 #include "chip/xq4620.h"
 #include "regfile/register_file.h"
+#include "vtx/adapter_name.h"
+#include "vtx/interrupt.h"
 #include "vtx/reason.h"
 #include "vtx/sim.h"
 #include "vtx/vtx.h"
@@ -36,14 +50,58 @@ namespace xqpy {
 namespace {
 
 // Process-wide: which adapter the library was set to, and how many boards
-// are open on it.
+// are open on it; taken without the interpreter's lock.
 struct Opened {
+    std::mutex mutex;
     std::string adapter;
     int boards = 0;
 };
 Opened &opened() {
-    static Opened o;
-    return o;
+    static auto *o = new Opened;
+    return *o;
+}
+
+bool interpreterUsable() {
+    return Py_IsInitialized() && !_Py_IsFinalizing();
+}
+
+// Asked by the library while a thread waits: Ctrl+C (or any signal with a
+// Python handler that raises) ends the wait, and its exception is what the
+// call then raises.
+bool pythonInterrupted() {
+    if (!interpreterUsable())
+        return false;
+    const PyGILState_STATE state = PyGILState_Ensure();
+    const bool stop = PyErr_CheckSignals() != 0;
+    PyGILState_Release(state);
+    return stop;
+}
+
+// The library's notices ("waiting for simulated board bench: another program
+// holds it") go to the "xq4620" logger as warnings, where a program's own
+// logging set-up decides what becomes of them.
+void toLogging(const char *line) {
+    if (!interpreterUsable()) {
+        std::fprintf(stderr, "vtx: %s\n", line);
+        return;
+    }
+    const PyGILState_STATE state = PyGILState_Ensure();
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback); // a pending Ctrl+C survives
+    try {
+        py::module_::import("logging").attr("getLogger")("xq4620").attr("warning")("%s", line);
+    } catch (py::error_already_set &e) {
+        e.discard_as_unraisable("xq4620 logging a notice");
+    }
+    PyErr_Restore(type, value, traceback);
+    PyGILState_Release(state);
+}
+
+// Without the interpreter's lock, and with Ctrl+C ending any wait inside.
+template <typename F> auto unlocked(F &&work) -> decltype(work()) {
+    py::gil_scoped_release released;
+    vtx::setWaitInterrupt(pythonInterrupted);
+    return work();
 }
 
 // The library reads VTX_ADAPTER at its first call after a reset; the
@@ -60,6 +118,26 @@ void chooseAdapter(const std::string &adapter) {
         unsetenv("VTX_ADAPTER");
 }
 
+// An int or anything that stands for one (numpy's integers, any
+// __index__), never a bool; `what` names it in the refusal.
+long long indexArgument(const py::handle &arg, const std::string &what, long long max) {
+    if (py::isinstance<py::bool_>(arg))
+        throw py::type_error(what + " is an int, not a bool");
+    PyObject *index = PyNumber_Index(arg.ptr());
+    if (!index) {
+        PyErr_Clear();
+        throw py::type_error(what + " is an int (0 to " + std::to_string(max) + "), not " +
+                             std::string(Py_TYPE(arg.ptr())->tp_name));
+    }
+    const py::object number = py::reinterpret_steal<py::object>(index);
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (overflow || value < 0 || value > max)
+        throw py::value_error(what + " " + py::str(number).cast<std::string>() +
+                              " is not a number from 0 to " + std::to_string(max));
+    return value;
+}
+
 uint8_t registerArgument(const py::handle &reg) {
     if (py::isinstance<py::str>(reg)) {
         const std::string text = reg.cast<std::string>();
@@ -68,21 +146,27 @@ uint8_t registerArgument(const py::handle &reg) {
         throw py::value_error("register \"" + text +
                               "\" is not a hex byte (00 to FF, optionally with 0x)");
     }
-    if (!py::isinstance<py::int_>(reg) || py::isinstance<py::bool_>(reg))
-        throw py::type_error("a register is an int (0 to 255) or a hex byte text");
-    const long long value = reg.cast<long long>();
-    if (value < 0 || value > 0xFF)
-        throw py::value_error("register " + std::to_string(value) + " is not a byte (0 to 255)");
-    return static_cast<uint8_t>(value);
+    try {
+        return static_cast<uint8_t>(indexArgument(reg, "register", 0xFF));
+    } catch (const py::value_error &) {
+        throw py::value_error("register " + py::str(reg).cast<std::string>() +
+                              " is not a byte (0 to 255)");
+    } catch (const py::type_error &) {
+        throw py::type_error("a register is an int (0 to 255) or a hex byte text, not " +
+                             std::string(Py_TYPE(reg.ptr())->tp_name));
+    }
 }
 
 uint8_t valueArgument(const py::handle &value) {
-    if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
-        throw py::type_error("a register value is an int (0 to 255)");
-    const long long v = value.cast<long long>();
-    if (v < 0 || v > 0xFF)
-        throw py::value_error("value " + std::to_string(v) + " is not a byte (0 to 255)");
-    return static_cast<uint8_t>(v);
+    try {
+        return static_cast<uint8_t>(indexArgument(value, "value", 0xFF));
+    } catch (const py::value_error &) {
+        throw py::value_error("value " + py::str(value).cast<std::string>() +
+                              " is not a byte (0 to 255)");
+    } catch (const py::type_error &) {
+        throw py::type_error("a register value is an int (0 to 255), not " +
+                             std::string(Py_TYPE(value.ptr())->tp_name));
+    }
 }
 
 // Python spells a field with '_' where a person types '-'.
@@ -102,8 +186,33 @@ py::object fieldValue(const chip::Field &f, unsigned value) {
     return py::str(chip::fieldText(f, value));
 }
 
+// A path as the system takes it: str, bytes or os.PathLike, in the
+// file system's encoding.
 std::string pathArgument(const py::handle &path) {
-    return py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
+    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+// The standard OSError subclass for `error` (FileNotFoundError for ENOENT,
+// PermissionError for EACCES, ...), with `filename` as the caller gave it.
+[[noreturn]] void raiseOSError(int error, const std::string &why, const py::handle &filename) {
+    py::object e = py::reinterpret_borrow<py::object>(PyExc_OSError)(error, why, filename);
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(e.ptr())), e.ptr());
+    throw py::error_already_set();
+}
+
+// The errno behind a file error in words ("Permission denied (the file is
+// read-only)"); EIO when the words are no system's.
+int errnoOf(const std::string &why) {
+    int best = EIO;
+    size_t bestLength = 0;
+    for (int e = 1; e < 134; ++e) {
+        const std::string text = std::strerror(e);
+        if (text.size() > bestLength && why.compare(0, text.size(), text) == 0) {
+            best = e;
+            bestLength = text.size();
+        }
+    }
+    return best;
 }
 
 // "register 0x03 ..." at the start of a message names the register.
@@ -114,10 +223,53 @@ std::optional<uint8_t> registerNamedIn(const std::string &message) {
     return chip::parseHexByte(message.substr(prefix.size(), 4));
 }
 
+// What the board library tells during one call of this thread; a Board's
+// calls in several threads each keep their own.
+thread_local std::vector<std::string> *told = nullptr;
+
+class Told {
+public:
+    Told() : outer_(told) { told = &lines; }
+    ~Told() { told = outer_; }
+    Told(const Told &) = delete;
+    Told &operator=(const Told &) = delete;
+    std::vector<std::string> lines;
+
+private:
+    std::vector<std::string> *outer_;
+};
+
+void tellLine(const std::string &message) {
+    if (told)
+        told->push_back(message);
+}
+
+// The whole message of a failure, and the library's reason and errno for it.
+[[noreturn]] void fail(const std::vector<std::string> &lines, int32_t result = 0) {
+    // Ctrl+C during a wait: its KeyboardInterrupt is the answer.
+    if (PyErr_Occurred())
+        throw py::error_already_set();
+    char text[512] = {};
+    const int32_t last = unlocked([&] { return vtxLastError(text, sizeof text); });
+    if (result == 0)
+        result = last;
+    std::string message;
+    for (const std::string &line : lines)
+        message += (message.empty() ? "" : "\n") + line;
+    if (message.empty())
+        message = "the board failed";
+    const bool busy = message.find(board::kBusy) != std::string::npos;
+    const int error = busy ? EBUSY : result < 0 ? -result : EIO;
+    std::string reason = busy ? "another program holds it" : text[0] ? text : vtx::reason(result);
+    throw BoardFailure(error, registerNamedIn(message), reason, message);
+}
+
 } // namespace
 
 // One board, opened and set up by the board library as the command does it;
-// every failure the library tells is kept and raised as one BoardError.
+// every failure the library tells is raised as one BoardError. Calls from
+// several threads are each whole: the library serialises them, a hold is
+// the thread's that took it, and close() waits for the calls in progress.
 class Board {
 public:
     explicit Board(std::optional<std::string> adapter) {
@@ -127,45 +279,82 @@ public:
         } else if (const char *env = std::getenv("VTX_ADAPTER")) {
             name = env;
         }
-        Opened &o = opened();
-        if (o.boards > 0 && name != o.adapter)
+        if (const std::string why = vtx::adapterNameProblem(name); !why.empty())
+            throw py::value_error(why);
+        Told here;
+        std::string other;
+        bool ok = false;
+        unlocked([&] {
+            Opened &o = opened();
+            std::lock_guard lock(o.mutex);
+            if (o.boards > 0 && name != o.adapter) {
+                other = o.adapter;
+                return;
+            }
+            if (o.boards == 0) {
+                chooseAdapter(name);
+                o.adapter = name;
+            }
+            ++o.boards;
+            adapter_ = name;
+            open_ = true;
+            device_ = std::make_unique<board::Device>(tellLine, name);
+            ok = device_->open();
+        });
+        if (!open_)
             throw BoardFailure(EBUSY, std::nullopt, "another adapter is open",
-                               "adapter \"" + o.adapter +
+                               "adapter \"" + other +
                                    "\" is open in this program; close its "
                                    "board before opening \"" +
                                    name + "\"");
-        if (o.boards == 0) {
-            chooseAdapter(name);
-            o.adapter = name;
-        }
-        ++o.boards;
-        open_ = true;
-        device_ = std::make_unique<board::Device>(
-            [this](const std::string &message) { complaints_.push_back(message); });
-        bool ok;
-        {
-            py::gil_scoped_release unlocked;
-            ok = device_->open();
-        }
         if (!ok) {
+            const int32_t result = device_->openResult();
             close();
-            fail();
+            std::string message;
+            for (const std::string &line : here.lines)
+                message += (message.empty() ? "" : "\n") + line;
+            // The library's reason, which it told the logger, belongs in the
+            // exception too.
+            char text[512] = {};
+            unlocked([&] { return vtxLastError(text, sizeof text); });
+            if (text[0] && result != -EBUSY && message.find(text) == std::string::npos)
+                here.lines.push_back(text);
+            if (result == -ENOENT && !name.empty() && name[0] == '/')
+                raiseOSError(ENOENT, message, py::str(name));
+            fail(here.lines, result);
         }
     }
     ~Board() { close(); }
     Board(const Board &) = delete;
     Board &operator=(const Board &) = delete;
 
+    // New calls are refused from here on; the calls in progress end first.
     void close() {
-        if (!open_)
-            return;
-        open_ = false;
-        device_.reset(); // lets go of any hold
-        --opened().boards;
+        {
+            std::lock_guard lock(state_);
+            if (!open_)
+                return;
+            open_ = false;
+        }
+        unlocked([&] {
+            std::unique_lock lock(state_);
+            idle_.wait(lock, [&] { return inFlight_ == 0; });
+            device_.reset(); // lets go of every hold, whichever thread's
+            Opened &o = opened();
+            std::lock_guard count(o.mutex);
+            --o.boards;
+        });
     }
 
-    const std::string &adapter() const { return opened().adapter; }
-    bool closed() const { return !open_; }
+    const std::string &adapter() const { return adapter_; }
+    bool closed() const {
+        std::lock_guard lock(state_);
+        return !open_;
+    }
+    std::string repr() const {
+        return "<xq4620.Board adapter=" + py::repr(py::str(adapter_)).cast<std::string>() +
+               (closed() ? " closed>" : ">");
+    }
 
     int read(const py::handle &regArg, bool force) {
         const uint8_t reg = registerArgument(regArg);
@@ -197,8 +386,8 @@ public:
                 text = value.cast<std::string>();
             else if (py::isinstance<py::bool_>(value))
                 text = value.cast<bool>() ? "1" : "0";
-            else if (py::isinstance<py::int_>(value))
-                text = py::str(value).cast<std::string>();
+            else if (py::hasattr(value, "__index__"))
+                text = std::to_string(indexArgument(value, f.name, LLONG_MAX));
             else
                 throw py::type_error(std::string(f.name) + ": a value is an int or a text");
             std::string reason;
@@ -211,22 +400,30 @@ public:
     }
 
     py::object dump() {
-        checkOpen();
-        std::vector<board::Reading> readings;
-        {
-            py::gil_scoped_release unlocked;
-            readings = board::readAll(*device_);
-        }
+        Use use(*this);
+        Told here;
+        const std::vector<board::Reading> readings =
+            unlocked([&] { return board::readAll(*device_); });
         for (const board::Reading &r : readings) {
             if (!r.value)
-                fail();
+                fail(here.lines);
         }
         return toPython(board::dumpJson(readings));
     }
 
-    // Nothing is written unless every set-up register was read.
+    // Nothing is written unless every set-up register was read, and the
+    // chip is not read for a file that cannot be written where it goes.
     void save(const py::handle &pathArg) {
         const std::string path = pathArgument(pathArg);
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : path.substr(0, slash);
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0)
+            raiseOSError(errno, std::strerror(errno), pathArg);
+        if (!S_ISDIR(st.st_mode))
+            raiseOSError(ENOTDIR, std::strerror(ENOTDIR), pathArg);
         std::vector<regfile::Entry> entries;
         run([&] {
             const std::vector<uint8_t> setup = chip::setupRegisters();
@@ -242,7 +439,7 @@ public:
         const std::string text = regfile::format(entries, "xq4620 Python module " XQ_VERSION);
         std::string error;
         if (!regfile::write(path, text, error))
-            throw BoardFailure(EIO, std::nullopt, error, path + ": " + error);
+            raiseOSError(errnoOf(error), error, pathArg);
     }
 
     // A bad file is refused whole, every bad line named, before the bus.
@@ -250,13 +447,14 @@ public:
         const std::string path = pathArgument(pathArg);
         const regfile::Contents file = regfile::read(path);
         if (!file.ok()) {
+            if (file.unreadable) {
+                const std::string why = file.problems.front().reason;
+                raiseOSError(errnoOf(why), why, pathArg);
+            }
             std::string message;
             for (const regfile::Problem &p : file.problems)
                 message += path + ": " + regfile::describe(p) + "\n";
-            message += path + ": nothing was written";
-            if (file.unreadable)
-                throw BoardFailure(EIO, std::nullopt, file.problems.front().reason, message);
-            throw py::value_error(message);
+            throw py::value_error(message + path + ": nothing was written");
         }
         run([&] {
             const board::LoadOutcome outcome = board::loadSetUp(*device_, file.entries);
@@ -274,38 +472,72 @@ public:
         run([&] { return board::sleep(*device_); });
     }
 
-    // Holds the board against every other program of ours until unlock()
-    // with what this returned; nests.
+    // Holds the board against every other program of ours, and every other
+    // thread of this one, until unlock() with what this returned; nests.
     int lock() {
-        checkOpen();
+        Use use(*this);
         const int depth = device_->holds();
         run([&] { return device_->hold(); }, depth + 1);
         return depth;
     }
     void unlock(int depth) {
+        std::lock_guard lock(state_);
         if (open_)
-            device_->releaseTo(depth);
+            unlocked([&] { device_->releaseTo(depth); });
     }
 
-    // One register for a watch: nothing, with the sentence why, on failure.
-    std::optional<uint8_t> readForWatch(uint8_t reg, std::string &failure) {
-        checkOpen();
-        std::optional<uint8_t> value;
-        {
-            py::gil_scoped_release unlocked;
-            value = device_->read(reg);
-        }
-        if (!value && !complaints_.empty())
-            failure = complaints_.back();
-        complaints_.clear();
-        return value;
+    // One round of a watch: every register read under one hold, so that a
+    // round is one picture of the chip.
+    std::vector<watch::Event> poll(watch::Watcher &watcher) {
+        Use use(*this);
+        Told here;
+        std::vector<watch::Event> events = unlocked([&] {
+            const int before = device_->holds();
+            device_->hold(); // a board held elsewhere: each read says so
+            auto out = watcher.poll([&](uint8_t reg, std::string &failure) {
+                here.lines.clear();
+                const std::optional<uint8_t> value = device_->read(reg);
+                if (!value && !here.lines.empty())
+                    failure = here.lines.back();
+                return value;
+            });
+            device_->releaseTo(before);
+            return out;
+        });
+        if (PyErr_Occurred())
+            throw py::error_already_set();
+        return events;
+    }
+
+    // For the board's Simulation: `change` without the interpreter's lock,
+    // while the board is open.
+    template <typename F> int32_t onBoard(F &&change) {
+        Use use(*this);
+        return unlocked(change);
     }
 
 private:
-    void checkOpen() const {
-        if (!open_)
-            throw py::value_error("the board is closed");
-    }
+    // One call in progress: refused on a closed board, and waited for by
+    // close().
+    class Use {
+    public:
+        explicit Use(Board &b) : b_(b) {
+            std::lock_guard lock(b_.state_);
+            if (!b_.open_)
+                throw py::value_error("the board is closed");
+            ++b_.inFlight_;
+        }
+        ~Use() {
+            std::lock_guard lock(b_.state_);
+            if (--b_.inFlight_ == 0)
+                b_.idle_.notify_all();
+        }
+        Use(const Use &) = delete;
+        Use &operator=(const Use &) = delete;
+
+    private:
+        Board &b_;
+    };
 
     // The library's check of a raw access, as the command's `--force` skips it.
     static void refuse(uint8_t reg, chip::Access wanted, bool force, const char *verb) {
@@ -321,40 +553,24 @@ private:
     // free again between two calls; raises what the library told when it
     // fails.
     template <typename F> auto run(F &&work, int keep = -1) -> decltype(work()) {
-        checkOpen();
-        complaints_.clear();
-        const int before = device_->holds();
-        if (keep < 0)
-            keep = before;
-        decltype(work()) result{};
-        {
-            py::gil_scoped_release unlocked;
-            result = work();
-            device_->releaseTo(result ? keep : before);
-        }
+        Use use(*this);
+        Told here;
+        const auto result = unlocked([&] {
+            const int before = device_->holds();
+            auto r = work();
+            device_->releaseTo(r ? (keep < 0 ? before : keep) : before);
+            return r;
+        });
         if (!result)
-            fail();
-        complaints_.clear();
+            fail(here.lines);
         return result;
     }
 
-    [[noreturn]] void fail() {
-        char text[512] = {};
-        const int32_t r = vtxLastError(text, sizeof text);
-        std::string message;
-        for (const std::string &line : complaints_)
-            message += (message.empty() ? "" : "\n") + line;
-        complaints_.clear();
-        if (message.empty())
-            message = "the board failed";
-        const bool busy = message.rfind(board::kBusy, 0) == 0;
-        const int error = busy ? EBUSY : r < 0 ? -r : EIO;
-        std::string reason = busy ? "another program holds it" : text[0] ? text : vtx::reason(r);
-        throw BoardFailure(error, registerNamedIn(message), reason, message);
-    }
-
     std::unique_ptr<board::Device> device_;
-    std::vector<std::string> complaints_;
+    std::string adapter_;
+    mutable std::mutex state_;
+    std::condition_variable idle_;
+    int inFlight_ = 0;
     bool open_ = false;
 };
 
@@ -364,6 +580,10 @@ namespace {
 class Simulation {
 public:
     explicit Simulation(py::object board) : board_(std::move(board)) {}
+
+    std::string repr() const {
+        return "<xq4620.Simulation of " + board_.attr("__repr__")().cast<std::string>() + ">";
+    }
 
     void powerOff() {
         run([] { return vtx::sim::setBoardSupply(false); });
@@ -386,27 +606,26 @@ public:
             return vtx::sim::setFaultFlags(0, vtx::sim::kOcp | vtx::sim::kOvp | vtx::sim::kTsd);
         });
     }
-    void failNext(long long reads, long long writes) {
-        for (const long long n : {reads, writes}) {
-            if (n < 0 || n > 0xFFFF)
-                throw py::value_error("fail_next: " + std::to_string(n) +
-                                      " is not a number from 0 to 65535");
+    // Only the counts given change; the other keeps what it had to go.
+    void failNext(const py::object &reads, const py::object &writes) {
+        int32_t counts[2] = {-1, -1};
+        int i = 0;
+        for (const py::object &n : {reads, writes}) {
+            if (!n.is_none())
+                counts[i] = static_cast<int32_t>(indexArgument(n, "fail_next: a count", 0xFFFF));
+            ++i;
         }
-        run([&] {
-            return vtx::sim::failNext(static_cast<int32_t>(reads), static_cast<int32_t>(writes));
-        });
+        run([&] { return vtx::sim::failNext(counts[0], counts[1]); });
     }
 
 private:
     // A shared board may make the change wait for another program.
     template <typename F> void run(F &&change) {
-        if (board_.cast<const Board &>().closed())
-            throw py::value_error("the board is closed");
-        int32_t result;
-        {
-            py::gil_scoped_release unlocked;
-            result = change();
-        }
+        const int32_t result = board_.cast<Board &>().onBoard(change);
+        if (PyErr_Occurred())
+            throw py::error_already_set();
+        if (result == -EBUSY)
+            throw BoardFailure(EBUSY, std::nullopt, "another program holds it", board::kBusy);
         if (result < 0)
             throw BoardFailure(-result, std::nullopt, vtx::reason(result),
                                "simulated board: " + vtx::reason(result));
@@ -415,19 +634,37 @@ private:
     py::object board_;
 };
 
-// `with board.transaction():` holds the board for the block.
+// `with board.transaction():` holds the board for the block. One object may
+// be entered again, nested or later, and from several threads: each
+// thread's entries are undone in the reverse order.
 class Transaction {
 public:
     explicit Transaction(py::object board) : board_(std::move(board)) {}
     py::object enter() {
-        depth_ = board_.cast<Board &>().lock();
+        const int depth = board_.cast<Board &>().lock();
+        std::lock_guard lock(mutex_);
+        depths_[std::this_thread::get_id()].push_back(depth);
         return board_;
     }
-    void exit(const py::args &) { board_.cast<Board &>().unlock(depth_); }
+    void exit(const py::args &) {
+        int depth;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = depths_.find(std::this_thread::get_id());
+            if (it == depths_.end() || it->second.empty())
+                return;
+            depth = it->second.back();
+            it->second.pop_back();
+            if (it->second.empty())
+                depths_.erase(it);
+        }
+        board_.cast<Board &>().unlock(depth);
+    }
 
 private:
     py::object board_;
-    int depth_ = 0;
+    std::mutex mutex_;
+    std::map<std::thread::id, std::vector<int>> depths_;
 };
 
 // The same targets and events as the command's `watch`, read through a board.
@@ -437,9 +674,7 @@ public:
         : board_(std::move(board)), watcher_(targets(names)) {}
 
     py::list poll() {
-        Board &b = board_.cast<Board &>();
-        const std::vector<watch::Event> events =
-            watcher_.poll([&](uint8_t reg, std::string &why) { return b.readForWatch(reg, why); });
+        const std::vector<watch::Event> events = board_.cast<Board &>().poll(watcher_);
         const std::string time = watch::timestamp();
         py::list out;
         for (const watch::Event &e : events)
@@ -469,6 +704,9 @@ private:
 } // namespace
 
 void bindBoard(py::module_ &m) {
+    vtx::setNoticeSink(toLogging);
+    m.def("_adapter_problem", &vtx::adapterNameProblem,
+          "Why a text is no adapter's name ('' when it is one).");
     py::class_<Simulation>(m, "Simulation", R"(The fault inputs of a simulated board.
 
 They model the chip's fault flags and the board's supply, not its analogue
@@ -485,11 +723,16 @@ panel's readback, `xq4620 watch`, other scripts.)")
              "bit 1, TSD bit 0. A flag not named is left as it is. The chip latches them: a "
              "software reset or a power cycle clears them too.")
         .def("clear_flags", &Simulation::clearFlags, "Clear every fault flag.")
-        .def("fail_next", &Simulation::failNext, py::arg("reads") = 0, py::arg("writes") = 0,
+        .def("fail_next", &Simulation::failNext, py::arg("reads") = py::none(),
+             py::arg("writes") = py::none(),
              "Make the next `reads` register reads and `writes` register writes fail with EIO "
-             "(0 to 65535 each; 0 and 0 end it).");
+             "(0 to 65535 each; 0 ends it). A count not given is left as it is.")
+        .def("__repr__", &Simulation::repr);
 
-    py::class_<Transaction>(m, "Transaction", "A hold on the board for a `with` block.")
+    py::class_<Transaction>(m, "Transaction", R"(A hold on the board for a `with` block.
+
+One object may be entered again, nested or after it was left, and by
+several threads: each thread's hold is its own.)")
         .def("__enter__", &Transaction::enter)
         .def("__exit__", &Transaction::exit);
 
@@ -502,8 +745,17 @@ panel's readback, `xq4620 watch`, other scripts.)")
 Get one with xq4620.open(). Registers and values are ints (a register may
 also be a hex text, '0x03'); fields are named as xq4620.fields() lists them,
 with '_' for '-' in keyword arguments. Failures of the adapter or the chip
-raise xq4620.BoardError; bad registers, fields, values and files raise
-ValueError or KeyError before anything reaches the bus.)")
+raise xq4620.BoardError; bad registers, fields and values raise ValueError,
+KeyError or TypeError, and files the standard OSError subclasses, before
+anything reaches the bus.
+
+Threads may share a Board: each call is whole, a transaction() keeps the
+other threads out as it keeps other programs out, every error names its own
+register, and close() waits for the calls in progress (later ones raise
+ValueError). No call holds the interpreter's lock while it waits for the
+board, and Ctrl+C ends such a wait with KeyboardInterrupt. The library's
+notices (a wait for a board another program holds) are warnings of the
+"xq4620" logger.)")
         .def(py::init<std::optional<std::string>>(), py::arg("adapter") = py::none())
         .def_property_readonly("adapter", &Board::adapter,
                                "The adapter as VTX_ADAPTER names it ('' for automatic detection).")
@@ -511,12 +763,16 @@ ValueError or KeyError before anything reaches the bus.)")
         .def_property_readonly(
             "simulation",
             [](py::object self) -> py::object {
-                if (self.cast<const Board &>().closed() || !vtx::sim::simulatedBoardInUse())
+                if (self.cast<const Board &>().closed() ||
+                    !unlocked([] { return vtx::sim::simulatedBoardInUse(); }))
                     return py::none();
                 return py::cast(Simulation(self));
             },
             "The fault inputs of a simulated board (xq4620.Simulation); None on real hardware.")
-        .def("close", &Board::close, "Let go of the board; it may be opened again.")
+        .def("close", &Board::close,
+             "Let go of the board once the calls in progress in other threads have ended; it "
+             "may be opened again.")
+        .def("__repr__", &Board::repr)
         .def("__enter__", [](Board &b) -> Board & { return b; })
         .def("__exit__", [](Board &b, const py::args &) { b.close(); })
         .def("read", &Board::read, py::arg("reg"), py::kw_only(), py::arg("force") = false,
@@ -542,12 +798,12 @@ ValueError or KeyError before anything reaches the bus.)")
              "One field's value: the choice text of a field with choices ('24 V'), an int "
              "otherwise.")
         .def(
-            "transaction", [](py::object self) { return Transaction(self); },
+            "transaction", [](py::object self) { return std::make_unique<Transaction>(self); },
             R"(Hold the board for a `with` block: no other program of ours (the panel, the
 command, another script) gets between its reads and writes, on a shared
 simulated board and on a real bus alike. Waits as long as every call does
 (5 s) for another program to let go, then raises BoardError (EBUSY).
-Transactions nest.)")
+Transactions nest, and keep the other threads of this program out too.)")
         .def("set", &Board::set,
              "Change fields by keyword, keeping every other bit: set(ovp='32 V', led_a_en=1). "
              "Each register touched is read once and written once.");

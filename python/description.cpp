@@ -76,10 +76,24 @@ void bindDescription(py::module_ &m) {
         .def_readonly("max", &FieldInfo::max, "Largest value (a field with choices: choices - 1).")
         .def_readonly("choices", &FieldInfo::choices,
                       "The choice texts, code 0 first; empty for a plain number.")
-        .def("__repr__", [](const FieldInfo &f) {
-            return "<Field " + f.name + ": register " + hex(f.address) + " bits " +
-                   std::to_string(f.lsb + f.width - 1) + "-" + std::to_string(f.lsb) + ">";
-        });
+        .def("__repr__",
+             [](const FieldInfo &f) {
+                 const std::string bits = f.width == 1
+                                              ? "bit " + std::to_string(f.lsb)
+                                              : "bits " + std::to_string(f.lsb + f.width - 1) +
+                                                    "-" + std::to_string(f.lsb);
+                 return "<Field " + f.name + ": register " + hex(f.address) + " " + bits + ">";
+             })
+        // A field is what its name says: the chip has one of each.
+        .def(
+            "__eq__",
+            [](const FieldInfo &f, const py::object &other) -> py::object {
+                if (!py::isinstance<FieldInfo>(other))
+                    return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+                return py::bool_(other.cast<const FieldInfo &>().name == f.name);
+            },
+            py::is_operator())
+        .def("__hash__", [](const FieldInfo &f) { return py::hash(py::str(f.name)); });
 
     py::class_<RegisterInfo>(m, "Register", "One register of the chip.")
         .def_readonly("address", &RegisterInfo::address)
@@ -88,9 +102,19 @@ void bindDescription(py::module_ &m) {
         .def_readonly("reset", &RegisterInfo::reset,
                       "The value after power-up or a software reset; None when it has none.")
         .def_readonly("fields", &RegisterInfo::fields, "Names of its fields, highest bit first.")
-        .def("__repr__", [](const RegisterInfo &r) {
-            return "<Register " + hex(r.address) + " " + r.name + ">";
-        });
+        .def("__repr__",
+             [](const RegisterInfo &r) {
+                 return "<Register " + hex(r.address) + " " + r.name + ">";
+             })
+        .def(
+            "__eq__",
+            [](const RegisterInfo &r, const py::object &other) -> py::object {
+                if (!py::isinstance<RegisterInfo>(other))
+                    return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+                return py::bool_(other.cast<const RegisterInfo &>().address == r.address);
+            },
+            py::is_operator())
+        .def("__hash__", [](const RegisterInfo &r) { return py::hash(py::int_(r.address)); });
 
     m.def(
         "fields",

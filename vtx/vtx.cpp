@@ -408,8 +408,10 @@ std::recursive_mutex &detail::libraryMutex() {
 }
 
 std::string adapterNameProblem(const std::string &name) {
-    if (name.rfind("sim:", 0) == 0)
-        return detail::SharedBoardFile::nameProblem(name.substr(4));
+    if (name.rfind("sim:", 0) == 0) {
+        const std::string why = detail::SharedBoardFile::nameProblem(name.substr(4));
+        return why.empty() ? why : detail::quoted(name) + ": " + why;
+    }
     if (name.empty() || name == "sim" || name[0] == '/')
         return "";
     return detail::quoted(name) +

@@ -2,12 +2,14 @@
 # Type hints of the xq4620 package, for editors and type checkers.
 import os
 from types import TracebackType
-from typing import Any, Dict, Iterator, List, Optional, Tuple, Type, Union
+from typing import Any, Dict, Iterator, List, Optional, SupportsIndex, Tuple, Type, Union
 
 __version__: str
 
-Reg = Union[int, str]
-"""A register: an int 0 to 255, or a hex byte text such as '0x03'."""
+# A register: an int 0 to 255 (or anything with __index__), or a hex byte
+# text such as '0x03'.
+_Reg = Union[SupportsIndex, str]
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 class BoardError(OSError):
     """The adapter or the chip failed: errno, the register involved (or None)
@@ -21,27 +23,46 @@ class BoardError(OSError):
     ) -> None: ...
 
 class Field:
-    """One named field of a register."""
+    """One named field of a register; fields compare by name."""
 
-    name: str
-    register: int
-    register_name: str
-    lsb: int
-    width: int
-    bits: Tuple[int, ...]
-    access: str
-    reset: Optional[int]
-    max: int
-    choices: Tuple[str, ...]
+    @property
+    def name(self) -> str: ...
+    @property
+    def register(self) -> int: ...
+    @property
+    def register_name(self) -> str: ...
+    @property
+    def lsb(self) -> int: ...
+    @property
+    def width(self) -> int: ...
+    @property
+    def bits(self) -> Tuple[int, ...]: ...
+    @property
+    def access(self) -> str: ...
+    @property
+    def reset(self) -> Optional[int]: ...
+    @property
+    def max(self) -> int: ...
+    @property
+    def choices(self) -> Tuple[str, ...]: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
 
 class Register:
-    """One register of the chip."""
+    """One register of the chip; registers compare by address."""
 
-    address: int
-    name: str
-    access: str
-    reset: Optional[int]
-    fields: Tuple[str, ...]
+    @property
+    def address(self) -> int: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def access(self) -> str: ...
+    @property
+    def reset(self) -> Optional[int]: ...
+    @property
+    def fields(self) -> Tuple[str, ...]: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
 
 class Simulation:
     """The simulated board's fault inputs. They model the chip's flags and
@@ -58,10 +79,16 @@ class Simulation:
         (OCP bit 2, OVP bit 1, TSD bit 0); a flag not named is left as it is."""
     def clear_flags(self) -> None:
         """Clear every fault flag."""
-    def fail_next(self, reads: int = ..., writes: int = ...) -> None:
-        """Make the next `reads` register reads and `writes` register writes fail."""
+    def fail_next(
+        self, reads: Optional[SupportsIndex] = ..., writes: Optional[SupportsIndex] = ...
+    ) -> None:
+        """Make the next `reads` register reads and `writes` register writes
+        fail; a count not given is left as it is."""
 
 class Transaction:
+    """A hold on the board for a `with` block; it may be entered again,
+    nested, and by several threads."""
+
     def __enter__(self) -> Board: ...
     def __exit__(
         self,
@@ -71,7 +98,9 @@ class Transaction:
     ) -> None: ...
 
 class Board:
-    """An XQ4620 on its evaluation board, set up and ready; see xq4620.open()."""
+    """An XQ4620 on its evaluation board, set up and ready; see xq4620.open().
+    Threads may share one: each call is whole, and a transaction keeps the
+    other threads out as it keeps other programs out."""
 
     def __init__(self, adapter: Optional[str] = ...) -> None: ...
     @property
@@ -90,28 +119,29 @@ class Board:
         exc: Optional[BaseException],
         tb: Optional[TracebackType],
     ) -> None: ...
-    def read(self, reg: Reg, *, force: bool = ...) -> int:
+    def read(self, reg: _Reg, *, force: bool = ...) -> int:
         """Read one register; 0 to 255. A write-only or absent register needs force=True."""
-    def write(self, reg: Reg, value: int, *, force: bool = ...) -> None:
+    def write(self, reg: _Reg, value: SupportsIndex, *, force: bool = ...) -> None:
         """Write one byte to one register. A read-only or absent register needs force=True."""
     def get(self, field: str) -> Union[int, str]:
         """A field's value: its choice text ('24 V') or an int."""
-    def set(self, **fields: Union[int, str, bool]) -> None:
+    def set(self, **fields: Union[SupportsIndex, str, bool]) -> None:
         """Change fields, keeping every other bit: set(ovp='32 V', led_a_en=1)."""
     def dump(self) -> Dict[str, Any]:
         """Every readable register with its decoded fields, as `xq4620 dump --json`."""
-    def save(self, path: Union[str, os.PathLike]) -> None:
+    def save(self, path: _Path) -> None:
         """Save registers 0x00 to 0x08 to a register file."""
-    def load(self, path: Union[str, os.PathLike]) -> None:
+    def load(self, path: _Path) -> None:
         """Check a register file whole, write it in address order and read it back."""
     def reset(self) -> None:
         """Software reset: every register to its reset value, the fault flags cleared."""
     def sleep(self) -> None:
         """Set the Sleep bit of Control, keeping the rest."""
     def transaction(self) -> Transaction:
-        """Hold the board against every other program of ours for a `with` block."""
+        """Hold the board against every other program of ours, and the other
+        threads of this one, for a `with` block."""
     def watch(
-        self, *names: Reg, interval: float = ..., count: Optional[int] = ...
+        self, *names: _Reg, interval: float = ..., count: Optional[int] = ...
     ) -> Iterator[Dict[str, Any]]:
         """Yield the values, then each change, as `xq4620 watch --json` prints them."""
 

@@ -14,9 +14,16 @@ Fixtures:
 
 ``xq4620_simulation``
     ``xq4620_board.simulation``: the simulated board's fault controls. A test
-    that asks for it is skipped, with the reason, where the board is real
-    hardware.
+    that asks for it is skipped, with the reason, where the adapter is real
+    hardware, before anything opens or resets it.
+
+A bad ``--xq4620-adapter`` is a usage error at the start of the session. A
+named board is one board: with pytest-xdist it is refused for more than one
+worker (each worker's tests would reset the others' chip); without a named
+adapter every worker's tests get private simulated boards, as always.
 """
+
+import os
 
 import pytest
 
@@ -33,6 +40,28 @@ def pytest_addoption(parser):
         "(/dev/i2c-N, sim:NAME, '' for USB bridges found automatically) instead of a "
         "fresh private simulated board for each test",
     )
+
+
+def _simulated(adapter):
+    return adapter == "sim" or adapter.startswith("sim:")
+
+
+def pytest_configure(config):
+    adapter = config.getoption("xq4620_adapter")
+    if adapter is None:
+        return
+    problem = xq4620._adapter_problem(adapter)
+    if problem:
+        raise pytest.UsageError("--xq4620-adapter: %s" % problem)
+    if adapter == "sim":
+        return  # each process has its own
+    workers = getattr(config.option, "numprocesses", None)
+    count = os.environ.get("PYTEST_XDIST_WORKER_COUNT")
+    if workers not in (None, 0, 1) or (count is not None and count != "1"):
+        raise pytest.UsageError(
+            "--xq4620-adapter=%s is one board, and %s xdist workers would reset each "
+            "other's chip: run one worker (-n 0 or -n 1), or give each its own board"
+            % (adapter, workers if workers is not None else count))
 
 
 def pytest_report_header(config):
@@ -61,11 +90,13 @@ def xq4620_board(request):
 
 
 @pytest.fixture
-def xq4620_simulation(request, xq4620_board):
-    simulation = xq4620_board.simulation
-    if simulation is None:
-        pytest.skip(
-            "needs the simulated board's fault controls; adapter %r is real hardware"
-            % xq4620_board.adapter
-        )
-    return simulation
+def xq4620_simulation(request):
+    adapter = request.config.getoption("xq4620_adapter")
+    if adapter is not None and not _simulated(adapter):
+        pytest.skip("needs the simulated board's fault controls; adapter %r is real hardware"
+                    % adapter)
+    board = request.getfixturevalue("xq4620_board")
+    if board.simulation is None:
+        pytest.skip("needs the simulated board's fault controls; adapter %r is real hardware"
+                    % board.adapter)
+    return board.simulation

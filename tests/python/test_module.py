@@ -3,7 +3,9 @@
 # the same bytes and the same words.
 import errno
 import json
+import os
 import subprocess
+import sys
 import time
 
 import pytest
@@ -74,7 +76,74 @@ REFUSED = [
     ("set type", lambda b: b.set(brightness_a=1.5), TypeError, "brightness-a"),
     ("load bad file", lambda b: b.load(__file__), ValueError, "nothing was written"),
     ("watch unknown", lambda b: b.watch("nope"), ValueError, '"nope" is neither'),
+    ("write a bool", lambda b: b.write(0x03, True), TypeError, "(0 to 255), not bool"),
+    ("read 2**70", lambda b: b.read(2**70), ValueError, "is not a byte (0 to 255)"),
+    ("read a float", lambda b: b.read(3.0), TypeError, "not float"),
+    ("watch interval -1", lambda b: b.watch("ovp", interval=-1), ValueError, "under 1 ms"),
+    ("watch interval 0", lambda b: b.watch("ovp", interval=0), ValueError, "under 1 ms"),
+    ("watch count '2'", lambda b: b.watch("ovp", count="2"), TypeError, "count is an int"),
+    ("fail_next 65536", lambda b: b.simulation.fail_next(reads=65536), ValueError,
+     "0 to 65535"),
+    ("save into no folder", lambda b: b.save("/nonexistent/out.txt"), FileNotFoundError,
+     "No such file or directory"),
+    ("load no file", lambda b: b.load(b"/nonexistent/in.txt"), FileNotFoundError,
+     "No such file or directory"),
 ]
+
+
+class Index:
+    """An integer as numpy's and other libraries' integer types are one."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+def test_integers_and_paths_as_python_has_them(board, tmp_path):
+    board.write(Index(0x03), Index(0x42))
+    board.set(brightness_b=Index(7))
+    assert (board.read(Index(0x03)), board.read(0x04)) == (0x42, 7)
+
+    board.save(bytes(tmp_path / "bytes.txt"))
+    board.save(tmp_path / "path.txt")
+    assert (tmp_path / "bytes.txt").read_text() == (tmp_path / "path.txt").read_text()
+    with pytest.raises(IsADirectoryError) as raised:
+        board.save(tmp_path)
+    assert raised.value.filename == tmp_path
+
+
+def test_adapter_names_are_checked_and_a_missing_bus_is_not_found():
+    for name, error in [("bogus-adapter", ValueError), ("sim:../x", ValueError),
+                        ("/dev/i2c-250", FileNotFoundError)]:
+        with pytest.raises(error) as raised:
+            xq4620.open(name)
+        assert name in str(raised.value)
+    assert (raised.value.errno, raised.value.filename) == (errno.ENOENT, "/dev/i2c-250")
+
+
+def test_description_objects_compare_and_show_themselves(board):
+    assert xq4620.fields() == xq4620.fields() and len(set(xq4620.registers())) == len(xq4620.registers())
+    assert xq4620.fields()[0] != xq4620.fields()[1]
+    sleep = next(f for f in xq4620.fields() if f.name == "sleep")
+    assert repr(sleep) == "<Field sleep: register 0x00 bit 7>"
+    assert repr(board) == "<xq4620.Board adapter=%r>" % board.adapter
+    assert repr(board.simulation) == "<xq4620.Simulation of %r>" % board
+    with pytest.raises(AttributeError):
+        sleep.name = "awake"
+
+
+def test_a_transaction_object_nests_and_is_used_again(board, shared):
+    tx = board.transaction()
+    with tx:
+        with tx:
+            board.write(0x03, 1)
+        board.write(0x04, 2)
+    with tx:
+        board.write(0x05, 3)
+    # Free again at once: the command does not wait.
+    assert shared.run("read", "05").stdout == "0x03\n"
 
 
 @pytest.mark.parametrize("call, error, message", [r[1:] for r in REFUSED],
@@ -125,7 +194,8 @@ def test_simulated_faults_are_the_boards(board, shared):
     board.reset()
     assert board.read(0x09) == 0x00
 
-    sim.fail_next(reads=2, writes=1)
+    sim.fail_next(reads=2)
+    sim.fail_next(writes=1)  # the reads still to fail stay
     with pytest.raises(xq4620.BoardError) as raised:
         board.read(0x03)
     assert raised.value.errno == errno.EIO
@@ -143,3 +213,10 @@ def test_simulated_faults_are_the_boards(board, shared):
     assert shared.run("read", "03", check=False).returncode == 1
     sim.power_on()
     assert (board.read(0x03), board.read(0x09)) == (0, 0), "a power cycle resets the chip"
+
+
+def test_the_type_stub_matches_the_module():
+    allowlist = os.path.join(os.path.dirname(__file__), "stubtest-allowlist.txt")
+    result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "xq4620", "--allowlist",
+                             allowlist], capture_output=True, text=True, timeout=300)
+    assert result.returncode == 0, result.stdout + result.stderr

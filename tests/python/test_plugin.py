@@ -5,6 +5,8 @@
 import os
 import pathlib
 
+import pytest
+
 EXAMPLE = pathlib.Path(os.environ.get("XQ_SOURCE_DIR", ".")) / "docs" / "xq4620_example_test.py"
 
 
@@ -24,9 +26,14 @@ def test_example_suite_runs_on_a_fresh_board_for_each_test(pytester):
 def test_option_runs_the_same_suite_on_the_named_adapter(pytester, shared):
     shared.run("set", "ovp=40V", "brightness-a=9")
     pytester.makepyfile(test_example=EXAMPLE.read_text())
+    # First of all: the chip the script left dirty is at its reset values.
+    pytester.makepyfile(test_a_clean="""
+        def test_clean(xq4620_board):
+            assert (xq4620_board.get("ovp"), xq4620_board.read(0x03)) == ("24 V", 0)
+    """)
     result = pytester.runpytest_subprocess("-p", "no:cacheprovider",
                                            "--xq4620-adapter=" + shared.adapter)
-    result.assert_outcomes(passed=3)
+    result.assert_outcomes(passed=4)
     result.stdout.fnmatch_lines(["xq4620: adapter '%s'" % shared.adapter])
     # The tests ran on that board: it was reset before each of them, and the
     # fault test left it powered again.
@@ -51,3 +58,33 @@ def test_fault_tests_are_skipped_with_the_reason_on_real_hardware(pytester):
     result.assert_outcomes(skipped=1)
     result.stdout.fnmatch_lines(["*needs the simulated board's fault controls; "
                                  "adapter '/dev/i2c-9' is real hardware*"])
+
+
+REFUSED_OPTIONS = [
+    ("not an adapter", ["--xq4620-adapter=bogus"], '"bogus" is not an adapter'),
+    ("one board, two workers", ["--xq4620-adapter=sim:one", "-n", "2"],
+     "is one board, and 2 xdist workers"),
+]
+
+
+@pytest.mark.parametrize("args, message", [r[1:] for r in REFUSED_OPTIONS],
+                         ids=[r[0] for r in REFUSED_OPTIONS])
+def test_a_bad_option_is_one_usage_error(pytester, args, message):
+    pytester.makepyfile("def test_a(xq4620_board): pass\ndef test_b(xq4620_board): pass\n")
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider", *args)
+    assert result.ret == pytest.ExitCode.USAGE_ERROR
+    assert result.stderr.str().count(message) == 1
+
+
+def test_fault_tests_skip_before_real_hardware_is_opened(pytester):
+    # The bus does not exist: opening it would be an error, not a skip.
+    pytester.makepyfile("def test_fault(xq4620_simulation):\n    raise AssertionError\n")
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "-rs",
+                                           "--xq4620-adapter=/dev/i2c-250")
+    result.assert_outcomes(skipped=1)
+
+
+def test_workers_get_private_boards_without_a_named_adapter(pytester):
+    pytester.makepyfile(test_example=EXAMPLE.read_text())
+    result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "-n", "2")
+    result.assert_outcomes(passed=3)

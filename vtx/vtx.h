@@ -60,7 +60,7 @@ int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8
 /* Reads one register byte; returns the value (0..255) or a negative error. */
 int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg);
 
-/* Why the last call of this process that failed, failed: copies the sentence
+/* Why the last call of this thread that failed, failed: copies the sentence
  * a person reads (what went wrong and what to do, as the library told it on
  * standard error, or else the words for the error code) into `text`, cut to
  * `size` - 1 characters and NUL-terminated. Returns that call's result, 0
@@ -73,13 +73,16 @@ int32_t vtxLastError(char *text, int32_t size);
  * them, as a read-modify-write needs. Waits at most `timeout_ms` (0: one try)
  * for another program to let go: -EBUSY if it still holds the adapter then.
  * Holds nest: each vtxLock needs its vtxUnlock, and only the outermost
- * vtxUnlock lets go. The hold is the process's, whichever thread calls.
+ * vtxUnlock lets go. The hold is the calling thread's: another thread of the
+ * process waits for it as another program does (vtxUnlock from it is
+ * -EPERM), a thread that ends holding it lets go, and the child of a fork()
+ * holds nothing of its parent's.
  * Every other call takes the same hold for itself, waiting at most
  * VTX_CALL_WAIT_MS before it fails with -EBUSY; after such a failure, the
  * next calls try once without waiting until one gets the adapter. */
 int32_t vtxLock(int32_t handle, int32_t timeout_ms);
 
-/* Ends one vtxLock; -EPERM when the adapter is not held. */
+/* Ends one vtxLock; -EPERM when the calling thread does not hold the adapter. */
 int32_t vtxUnlock(int32_t handle);
 
 #define VTX_CALL_WAIT_MS 5000

@@ -87,14 +87,14 @@ TEST_F(SimTest, TraceFileIsAppendedAndFlushedPerCall) {
     restart("sim");
     uint8_t buffer[8];
     vtxOpen(nullptr);
-    vtxOpen("a\"b\\c\n");
+    vtxOpen("a\"b\\c\n\x7F");
     vtxFirmwareVersion_Read(7, buffer, 5);
     vtxI2C_RegisterWrite(7, 0x136, 0xFF, 0x01);
     std::stringstream text; // read while the library still holds the file open
     text << std::ifstream(path).rdbuf();
     EXPECT_EQ(text.str(), "earlier\n"
                           "vtxOpen(NULL) = -22\n"
-                          "vtxOpen(\"a\\\"b\\\\c\\x0A\") = -19\n"
+                          "vtxOpen(\"a\\\"b\\\\c\\x0A\\x7F\") = -19\n"
                           "vtxFirmwareVersion_Read(7, 5) = -9\n"
                           "vtxI2C_RegisterWrite(7, 0x136, 0xFF, 0x01) = -9\n");
     EXPECT_EQ(calls.size(), 4u) << "the sink gets the same lines";

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <string>
 
 #include "panel_fixture.h"
 #include "res/resource.h"
@@ -19,28 +20,38 @@ TEST_F(PanelTest, EnterRightAfterStartClicksExit) {
 }
 
 TEST_F(PanelTest, EnterInAnEditOrOnABoxEndsThePanelWithoutWriteOrRead) {
-    for (int id :
-         {IDC_REGADDR, IDC_DATA, IDC_LINEAR_A, IDC_OVP, IDC_BRIGHT_B, IDC_FMODE, IDC_RAMP_STOP}) {
-        SCOPED_TRACE(id);
-        ResetProcessState();
-        StartPanel();
-        ClearCalls();
-        QWidget *target = dlg->GetDlgItem(id);
-        target->setFocus();
-        // In a list, after typing: a prefix of a choice, or a choice in
-        // another case, is no choice.
-        if (auto *list = qobject_cast<QComboBox *>(target); list && id != IDC_OVP) {
-            target = list->lineEdit();
-            list->lineEdit()->clear();
-            QTest::keyClicks(target, id == IDC_FMODE ? "1" : "16 S");
+    // The main keyboard's Return, Enter, and Enter on the keypad as X
+    // delivers it.
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char *name;
+    } enters[] = {{Qt::Key_Return, Qt::NoModifier, "Return"},
+                  {Qt::Key_Enter, Qt::NoModifier, "Enter"},
+                  {Qt::Key_Enter, Qt::KeypadModifier, "keypad Enter"}};
+    for (const auto &enter : enters)
+        for (int id : {IDC_REGADDR, IDC_DATA, IDC_LINEAR_A, IDC_OVP, IDC_BRIGHT_B, IDC_FMODE,
+                       IDC_RAMP_STOP}) {
+            SCOPED_TRACE(std::string(enter.name) + " on " + std::to_string(id));
+            ResetProcessState();
+            StartPanel();
+            ClearCalls();
+            QWidget *target = dlg->GetDlgItem(id);
+            target->setFocus();
+            // In a list, after typing: a prefix of a choice, or a choice in
+            // another case, is no choice.
+            if (auto *list = qobject_cast<QComboBox *>(target); list && id != IDC_OVP) {
+                target = list->lineEdit();
+                list->lineEdit()->clear();
+                QTest::keyClicks(target, id == IDC_FMODE ? "1" : "16 S");
+            }
+            if (auto *edit = qobject_cast<QLineEdit *>(target))
+                QTest::keyClicks(edit, "0");
+            QTest::keyClick(target, enter.key, enter.modifiers);
+            EXPECT_FALSE(dlg->isVisible());
+            EXPECT_EQ(dlg->result(), QDialog::Accepted);
+            EXPECT_TRUE(calls.empty()) << calls.front(); // neither Write nor Read ran
         }
-        if (auto *edit = qobject_cast<QLineEdit *>(target))
-            QTest::keyClicks(edit, "0");
-        QTest::keyClick(target, Qt::Key_Enter);
-        EXPECT_FALSE(dlg->isVisible());
-        EXPECT_EQ(dlg->result(), QDialog::Accepted);
-        EXPECT_TRUE(calls.empty()) << calls.front(); // neither Write nor Read ran
-    }
 }
 
 TEST_F(PanelTest, EnterOnAFocusedReadOrWriteButtonClicksItAndThePanelStays) {

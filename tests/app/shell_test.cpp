@@ -75,6 +75,25 @@ TEST_F(Shell, SlashDReplacesTheLogAndShowsItAfterThePanelCloses) {
     EXPECT_EQ(Slurp(dir / "order.txt"), "panel closed\nviewer\n");
 }
 
+TEST_F(Shell, SlashDPutsANewLogInPlaceOfTheOldNeverWritingThroughIt) {
+    // The old log a symbolic link to another file, then a second name of
+    // it: the new log is a file of its own, and the other file stays as it
+    // was.
+    std::ofstream(dir / "kept.txt") << "kept\n";
+    fs::create_symlink("kept.txt", dir / "debug.log");
+    EXPECT_EQ(Run("/d"), 0);
+    EXPECT_FALSE(fs::is_symlink(dir / "debug.log"));
+    EXPECT_EQ(Slurp(dir / "debug.log"), "CmdLine: /d\n");
+    EXPECT_EQ(Slurp(dir / "kept.txt"), "kept\n");
+
+    fs::remove(dir / "debug.log");
+    fs::create_hard_link(dir / "kept.txt", dir / "debug.log");
+    EXPECT_EQ(Run("/d"), 0);
+    EXPECT_EQ(fs::hard_link_count(dir / "kept.txt"), 1u);
+    EXPECT_EQ(Slurp(dir / "debug.log"), "CmdLine: /d\n");
+    EXPECT_EQ(Slurp(dir / "kept.txt"), "kept\n");
+}
+
 TEST_F(Shell, TheLogLineHoldsTheWholeTail) {
     EXPECT_EQ(Run("/D extra"), 0);
     EXPECT_EQ(Slurp(dir / "debug.log"), "CmdLine: /D extra\n");

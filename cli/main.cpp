@@ -175,7 +175,10 @@ int main(int argc, char **argv) {
     watch->add_option("NAME", items,
                       "Fields, or registers as hex bytes; none: every readable "
                       "register");
-    watch->add_option("--interval", interval, "Milliseconds between two reads (default 100)")
+    watch
+        ->add_option("--interval", interval,
+                     "Milliseconds from the start of one round to the start of the next "
+                     "(default 100)")
         ->check(CLI::Range(1, 3600000));
     watch->add_option("--count", count, "Stop after this many rounds")
         ->check(CLI::Range(1, INT32_MAX));
@@ -183,8 +186,8 @@ int main(int argc, char **argv) {
 
     std::string fault, setting;
     CLI::App *simulate = app.add_subcommand(
-        "simulate", "On a simulated board: raise or clear a fault flag, cut or restore the "
-                    "supply, make register reads or writes fail");
+        "simulate", "On a shared simulated board (sim:NAME): raise or clear a fault flag, cut or "
+                    "restore the supply, make register reads or writes fail");
     simulate->add_option("FAULT", fault, "ocp, ovp, tsd, power, fail-reads or fail-writes")
         ->required();
     simulate->add_option("SETTING", setting, "on or off; for fail-reads and fail-writes a count")

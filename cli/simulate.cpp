@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 // `simulate`: the simulated board's fault inputs from a shell, so that a
 // script's error handling can be tried before real hardware is on the bench.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include "board/device.h"
 #include "cli/commands.h"
 #include "cli/messages.h"
+#include "vtx/adapter_name.h"
 #include "vtx/reason.h"
 #include "vtx/sim.h"
 #include "vtx/vtx.h"
@@ -70,12 +75,31 @@ int runSimulate(const std::string &faultText, const std::string &setting) {
                                              quoted(setting));
     }
 
-    // The library picks its adapter at its first call; only a simulated
-    // board has fault inputs to drive.
-    vtxFindControllers();
-    if (!vtx::sim::simulatedBoardInUse())
-        return complain(kUsageError, "simulate works on a simulated board only (--adapter sim:NAME "
-                                     "or sim); the adapter here is real hardware");
+    // Only a shared simulated board has fault inputs that outlive this
+    // command; nothing else is touched, a real bus least of all.
+    const char *env = std::getenv("VTX_ADAPTER");
+    const std::string adapter = env ? env : "";
+    const std::string only = "simulate works on a shared simulated board only (--adapter sim:NAME)";
+    if (adapter == "sim")
+        return complain(kUsageError, only + ": sim is this command's own board, gone when it "
+                                            "ends, so nothing would change; name the board the "
+                                            "other programs use, as they name it");
+    const bool shared = adapter.rfind("sim:", 0) == 0;
+    if (const std::string why = vtx::adapterNameProblem(adapter); !why.empty())
+        return complain(kUsageError, only + ": VTX_ADAPTER=" + why);
+    if (!shared) {
+        struct stat node {};
+        std::string what = "the adapter here is real hardware (VTX_ADAPTER";
+        if (adapter.empty())
+            what = vtxFindControllers() > 0 ? what + " unset: a USB-to-I2C bridge)"
+                                            : "no adapter found (VTX_ADAPTER unset)";
+        else if (::stat(adapter.c_str(), &node) != 0)
+            what = "no adapter found (VTX_ADAPTER=" + escaped(adapter) + ": " +
+                   std::strerror(errno) + ")";
+        else
+            what += "=" + escaped(adapter) + ")";
+        return complain(kUsageError, only + ": " + what);
+    }
     // Set up like every other command, so that a flag is raised on a
     // powered chip and stays there.
     board::Device device(complainer());
@@ -96,8 +120,12 @@ int runSimulate(const std::string &faultText, const std::string &setting) {
         r = vtx::sim::failNext(-1, *n);
         break;
     }
-    if (r < 0)
-        return complain(kDeviceFailure, "simulated board: " + vtx::reason(r));
+    if (r < 0) {
+        char why[512];
+        return complain(kDeviceFailure, vtxLastError(why, sizeof why) == r && why[0]
+                                            ? std::string(why)
+                                            : "simulated board: " + vtx::reason(r));
+    }
     return kSuccess;
 }
 

@@ -10,16 +10,25 @@
 namespace cli {
 
 int runDoctor(bool json) {
-    const doctor::Report report = doctor::run(doctor::systemEnvironment());
+    doctor::Environment env = doctor::systemEnvironment();
+    doctor::holdWhileReading(env);
+    doctor::Report report = doctor::run(env);
+    // What the checks found may hold what a person typed (VTX_ADAPTER) or
+    // what the system calls things: shown as every other message is.
+    report.adapter = escaped(report.adapter);
+    for (doctor::Check &c : report.checks) {
+        c.found = escaped(c.found);
+        c.fix = escaped(c.fix);
+    }
     if (json) {
+        // Every check has every key; "fix" is null where nothing needs doing.
         nlohmann::ordered_json checks = nlohmann::ordered_json::array();
-        for (const doctor::Check &c : report.checks) {
-            nlohmann::ordered_json check = {
-                {"check", c.name}, {"status", doctor::verdictText(c.verdict)}, {"found", c.found}};
-            if (!c.fix.empty())
-                check["fix"] = c.fix;
-            checks.push_back(check);
-        }
+        for (const doctor::Check &c : report.checks)
+            checks.push_back({{"check", c.name},
+                              {"status", doctor::verdictText(c.verdict)},
+                              {"found", c.found},
+                              {"fix", c.fix.empty() ? nlohmann::ordered_json()
+                                                    : nlohmann::ordered_json(c.fix)}});
         const nlohmann::ordered_json out = {
             {"adapter", report.adapter}, {"ok", report.ok()}, {"checks", checks}};
         std::printf("%s\n", out.dump(2).c_str());

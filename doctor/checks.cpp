@@ -2,9 +2,11 @@
 #include "doctor/checks.h"
 
 #include "chip/xq4620.h"
+#include "vtx/adapter_name.h"
 #include "vtx/i2cdev/detect.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -45,16 +47,31 @@ public:
         const std::string &s = env_.setting;
         report_.adapter =
             s.empty() ? "VTX_ADAPTER unset: USB-to-I2C bridges only" : "VTX_ADAPTER=" + s;
-        if (s == "sim" || s.rfind("sim:", 0) == 0) {
-            add("adapter", Verdict::Pass,
-                s == "sim" ? "the simulated evaluation board, this program's own"
-                           : "the simulated board \"" + s.substr(4) +
-                                 "\", shared by every program that names it");
-            chip();
-        } else if (!s.empty() && s[0] != '/') {
-            add("adapter", Verdict::Fail, "\"" + s + "\" names no adapter",
-                "set VTX_ADAPTER to sim, sim:NAME or /dev/i2c-N, or leave it unset for USB "
-                "bridges");
+        const bool simulated = s == "sim" || s.rfind("sim:", 0) == 0;
+        if (const std::string why = vtx::adapterNameProblem(s); !why.empty()) {
+            if (simulated)
+                add("adapter", Verdict::Fail, why,
+                    "name the board with letters, digits, '.', '_' and '-' only: "
+                    "VTX_ADAPTER=sim:bench");
+            else
+                add("adapter", Verdict::Fail, "\"" + s + "\" names no adapter",
+                    "set VTX_ADAPTER to sim, sim:NAME or /dev/i2c-N, or leave it unset for USB "
+                    "bridges");
+        } else if (simulated) {
+            // The board is opened here, as the panel opens it, so that a
+            // board another program holds, a damaged state file or a folder
+            // that is not ours fails this line, with its fix.
+            const std::string board = s == "sim" ? "the simulated evaluation board, this "
+                                                   "program's own"
+                                                 : "the simulated board \"" + s.substr(4) +
+                                                       "\", shared by every program that names it";
+            const ChipRead opened = env_.openAdapter();
+            if (opened.result < 0) {
+                failed("adapter", board + ": ", opened);
+                return report_;
+            }
+            add("adapter", Verdict::Pass, board);
+            identify();
         } else if (i2cDev()) {
             busThrough();
         }
@@ -78,10 +95,7 @@ private:
             "loaded, " + std::to_string(buses_.size()) + " I2C bus" +
                 (buses_.size() == 1 ? "" : "es"));
         for (const BusInfo &bus : buses_) {
-            std::string name;
-            vtx::i2cdev::readAttribute(
-                (fs::path(env_.sysfsRoot) / "class/i2c-dev" / bus.name / "name").string(), name);
-            std::string found = "\"" + name + "\": ";
+            std::string found = adapterName(bus) + ": ";
             if (bus.bridge())
                 found += "a USB-to-I2C bridge, driver " + bus.driver +
                          (bus.serial.empty() ? "" : ", serial " + bus.serial);
@@ -90,6 +104,14 @@ private:
             add(bus.name, Verdict::Info, found);
         }
         return true;
+    }
+
+    // The adapter's name as the kernel gives it, quoted: "SMBus I801 adapter at efa0".
+    std::string adapterName(const BusInfo &bus) const {
+        std::string name;
+        vtx::i2cdev::readAttribute(
+            (fs::path(env_.sysfsRoot) / "class/i2c-dev" / bus.name / "name").string(), name);
+        return "\"" + name + "\"";
     }
 
     // The bus the library would use, then the chain through it.
@@ -133,9 +155,25 @@ private:
                 "let udev make the nodes, or name the bus whose node it is");
             return;
         }
-        if (!env_.setting.empty())
-            bus = vtx::i2cdev::describeBus(env_.sysfsRoot, "i2c-" + std::to_string(node.minor));
         add("node", Verdict::Pass, path + ": " + describe(node));
+        if (!env_.setting.empty()) {
+            // A bus named by hand is used whatever it is: say so when it is
+            // not what the panel is made for.
+            bus = vtx::i2cdev::describeBus(env_.sysfsRoot, "i2c-" + std::to_string(node.minor));
+            if (bus.bridge())
+                add("bridge", Verdict::Pass,
+                    bus.name + ", a USB-to-I2C bridge, named by VTX_ADAPTER");
+            else
+                add("bridge", Verdict::Warn,
+                    path + " is no USB-to-I2C bridge: " +
+                        (bus.number < 0
+                             ? "sysfs knows no i2c-" + std::to_string(node.minor)
+                             : adapterName(bus) + ", " + vtx::i2cdev::whyNotBridge(bus)) +
+                        "; whatever answers at " + hex(chip::kDeviceAddress) +
+                        " on it is taken for the chip, and written to",
+                    "make sure the evaluation board is on this bus, or leave VTX_ADAPTER unset to "
+                    "use USB-to-I2C bridges only");
+        }
 
         if (!access(path, node))
             return;
@@ -286,20 +324,85 @@ private:
     void chip() {
         const ChipRead opened = env_.openAdapter();
         if (opened.result < 0) {
-            add("chip", Verdict::Fail, "the adapter could not be opened and set up: " + opened.why);
+            failed("chip", "the adapter could not be opened and set up: ", opened);
             return;
+        }
+        identify();
+    }
+
+    // A step of opening the board or reaching the chip that failed: the
+    // library's sentence, who holds a busy board when the system shows it,
+    // and the fix.
+    void failed(const std::string &check, const std::string &what, const ChipRead &r) {
+        std::string found = what + r.why;
+        if (r.result == -EBUSY && env_.holder) {
+            holder_ = env_.holder();
+            if (!holder_.empty())
+                found += " (" + holder_ + ")";
+        }
+        add(check, Verdict::Fail, found, fixFor(r));
+    }
+
+    // What to do when opening the board or reaching the chip failed.
+    std::string fixFor(const ChipRead &r) const {
+        const std::string &s = env_.setting;
+        switch (-r.result) {
+        case EBUSY:
+            return "let the program that holds it" + (holder_.empty() ? "" : " (" + holder_ + ")") +
+                   " finish, resume it if it is stopped, or end it; then try again";
+        case EUCLEAN:
+            return "remove the damaged state file named above for a fresh board (its registers "
+                   "are lost either way)";
+        case ENODEV:
+            if (s.rfind("sim:", 0) == 0)
+                return "the folder of the simulated boards and their files must be yours alone: "
+                       "give them back to yourself and close them to others (chmod 700 the "
+                       "folder, 600 the files), or remove them for fresh boards";
+            break;
+        case EIO:
+            if (s.rfind("sim:", 0) == 0)
+                return "the board's reads are made to fail: xq4620 --adapter " + s +
+                       " simulate fail-reads 0";
+            break;
+        case ENXIO:
+            if (s.rfind("sim:", 0) == 0)
+                return "the board's supply is cut: xq4620 --adapter " + s + " simulate power on";
+            break;
+        default:
+            break;
+        }
+        return "check the wiring, and that the board has its own supply switched on (the "
+               "adapter gives it none) and the chip's address is " +
+               hex(chip::kDeviceAddress) + "; then try again";
+    }
+
+    // The chip's identification registers, read under one hold of the
+    // board where the environment can hold it.
+    void identify() {
+        if (env_.hold) {
+            const ChipRead held = env_.hold();
+            if (held.result < 0) {
+                failed("chip", "cannot hold the board: ", held);
+                return;
+            }
         }
         uint8_t id[3];
         const uint8_t regs[3] = {chip::kPartNumberHighRegister, chip::kPartNumberLowRegister,
                                  chip::kRevisionRegister};
-        for (int i = 0; i < 3; ++i) {
+        ChipRead bad;
+        int i = 0;
+        for (; i < 3 && bad.result >= 0; ++i) {
             const ChipRead r = env_.readRegister(regs[i]);
-            if (r.result < 0) {
-                add("chip", Verdict::Fail,
-                    "reading " + chip::registerLabel(regs[i]) + " failed: " + r.why);
-                return;
-            }
-            id[i] = static_cast<uint8_t>(r.result);
+            if (r.result < 0)
+                bad = r;
+            else
+                id[i] = static_cast<uint8_t>(r.result);
+        }
+        if (env_.hold && env_.release)
+            env_.release();
+        if (bad.result < 0) {
+            failed("chip", "reading " + chip::registerLabel(regs[i - 1]) + " failed: ", bad);
+            return;
         }
         const int high = chip::findRegister(regs[0])->reset;
         const int low = chip::findRegister(regs[1])->reset;
@@ -319,6 +422,7 @@ private:
 
     const Environment &env_;
     Report report_;
+    std::string holder_; // who held a busy board, as the system shows it
     std::vector<BusInfo> buses_;
 };
 
@@ -337,6 +441,8 @@ const char *verdictText(Verdict verdict) {
         return "FAIL";
     case Verdict::Info:
         return "info";
+    case Verdict::Warn:
+        return "warn";
     }
     return "";
 }

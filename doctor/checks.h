@@ -20,13 +20,14 @@ enum class Verdict {
     Pass, // this link of the chain works
     Fail, // this link is broken; `fix` says what to do
     Info, // a fact worth showing that decides nothing (a bus that is no bridge)
+    Warn, // works, but may not be what was meant (a named bus that is no bridge)
 };
 
 struct Check {
     std::string name; // "i2c-dev", "i2c-7", "node", "access", "functions", "address", "chip"
     Verdict verdict = Verdict::Info;
     std::string found; // what was found, one line
-    std::string fix;   // what to do; only for a failure
+    std::string fix;   // what to do: for every failure, and for a warning
 };
 
 struct Report {
@@ -36,7 +37,7 @@ struct Report {
     bool ok() const;
 };
 
-// "ok", "FAIL" or "info".
+// "ok", "FAIL", "info" or "warn".
 const char *verdictText(Verdict verdict);
 
 // The report as text, one line a check ("ok    chip      XQ4620 at 0x36 ...",
@@ -89,6 +90,14 @@ struct Environment {
     std::function<ChipRead()> openAdapter;
     // Reads one register of the chip through the opened adapter.
     std::function<ChipRead(uint8_t reg)> readRegister;
+    // Holds the opened board against our other programs while the chip's
+    // registers are read, and lets go of it; unset, each read is an access
+    // of its own.
+    std::function<ChipRead()> hold;
+    std::function<void()> release;
+    // Who holds the board this process has open, as the system shows it
+    // ("xq4620-panel, process 4242"); "" when it does not show it.
+    std::function<std::string()> holder;
 };
 
 // The whole chain for `env.setting`.
@@ -97,6 +106,10 @@ Report run(const Environment &env);
 // The real system: /sys, /dev, this process's user, the node's ACL; the
 // adapter reached through the panel's own device link.
 Environment systemEnvironment();
+
+// Makes `env` hold the device link's board while the chip is read (the
+// command's doctor; the panel reads its own board access by access).
+void holdWhileReading(Environment &env);
 
 } // namespace doctor
 

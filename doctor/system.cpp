@@ -3,15 +3,22 @@
 #include "doctor/checks.h"
 
 #include "chip/xq4620.h"
+#include "link/board_setup.h"
 #include "link/link.h"
+#include "vtx/reason.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <linux/i2c-dev.h>
 #include <pwd.h>
+#include <set>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -106,6 +113,48 @@ User thisUser(long i2cGroup) {
     return user;
 }
 
+// Who holds a lock on a file this process has open (the board's state file
+// or bus node, which the library keeps open while it waits), from the
+// kernel's list of locks: "xq4620-panel, process 4242", "" when no one
+// visible from here does.
+std::string lockHolder() {
+    std::set<std::pair<dev_t, ino_t>> ours;
+    if (DIR *fds = ::opendir("/proc/self/fd")) {
+        while (const dirent *entry = ::readdir(fds)) {
+            struct stat st {};
+            if (entry->d_name[0] != '.' &&
+                ::stat(("/proc/self/fd/" + std::string(entry->d_name)).c_str(), &st) == 0)
+                ours.emplace(st.st_dev, st.st_ino);
+        }
+        ::closedir(fds);
+    }
+    // "1: FLOCK  ADVISORY  WRITE 4242 fe:00:10953521 0 EOF"; a waiter's line
+    // has "->" after the number.
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream words(line);
+        std::string number, kind, mode, access, file;
+        long pid = 0;
+        words >> number >> kind;
+        if (kind == "->")
+            continue;
+        words >> mode >> access >> pid >> file;
+        unsigned high = 0, low = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%lu", &high, &low, &inode) != 3 || pid <= 0 ||
+            pid == ::getpid() || !ours.count({makedev(high, low), static_cast<ino_t>(inode)}))
+            continue;
+        // The process that took the lock may have ended, leaving it to a
+        // child that inherited the file: that one the system does not show.
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        if (!std::getline(comm, name))
+            continue;
+        return name + ", process " + std::to_string(pid);
+    }
+    return "";
+}
+
 ChipRead lastFailure() {
     ChipRead r;
     r.result = LinkLastError(&r.why);
@@ -125,10 +174,18 @@ Environment systemEnvironment() {
     env.user = thisUser(env.i2cGroup);
     env.stat = statNode;
     env.functions = functionsOf;
+    // The panel's own set-up on the panel's link, step by step, so that the
+    // step that failed first says why (a later one only finds no adapter).
     env.openAdapter = [] {
-        uint8_t firmware = 0;
-        if (LinkOpen(&firmware) != 0)
-            return lastFailure();
+        const BoardSetUp s = SetUpBoard(g_hLink, g_linkSerial);
+        if (s.found.result == 0) // none: the library noted why
+            return ChipRead{-ENODEV, lastFailure().why};
+        for (const SetUpStep *step :
+             {&s.found, &s.serial, &s.open, &s.version, &s.bus, &s.gpio, &s.power}) {
+            if (step->failed())
+                return ChipRead{step->result,
+                                step->why.empty() ? vtx::reason(step->result) : step->why};
+        }
         return ChipRead{};
     };
     env.readRegister = [](uint8_t reg) {
@@ -137,7 +194,17 @@ Environment systemEnvironment() {
             return lastFailure();
         return ChipRead{value, {}};
     };
+    env.holder = lockHolder;
     return env;
+}
+
+void holdWhileReading(Environment &env) {
+    env.hold = [] {
+        if (vtxLock(g_hLink, VTX_CALL_WAIT_MS) != 0)
+            return lastFailure();
+        return ChipRead{};
+    };
+    env.release = [] { vtxUnlock(g_hLink); };
 }
 
 } // namespace doctor

@@ -22,12 +22,20 @@ const std::vector<regfile::Entry> kFile = {
     {0x05, 0x08, 6}, {0x06, 0x10, 7}, {0x07, 0x31, 8}, {0x08, 0x09, 9},
 };
 
+// The same with 0x03 at its reset value, which the chip holds already.
+std::vector<regfile::Entry> withResetBrightness() {
+    std::vector<regfile::Entry> file = kFile;
+    file[3].value = 0x00;
+    return file;
+}
+
 TEST_F(BoardTest, LoadThatFailsPartWaySaysWhatItLeft) {
     struct Row {
         Call call;
         uint8_t reg;
         std::vector<uint8_t> held, notHeld;
         const char *described;
+        std::vector<regfile::Entry> file = kFile;
     };
     const Row rows[] = {
         // The write of 0x03 fails: the writing stops, and what was written
@@ -48,13 +56,21 @@ TEST_F(BoardTest, LoadThatFailsPartWaySaysWhatItLeft) {
          {0, 1, 2, 3, 4, 6, 7, 8},
          {5},
          "0x00 to 0x04 and 0x06 to 0x08 hold the file's values; 0x05 does not"},
+        // A register whose write failed is not among those that hold the
+        // file's value, even where the chip happens to hold it already.
+        {Call::I2C_RegisterWrite,
+         0x03,
+         {0, 1, 2},
+         {3, 4, 5, 6, 7, 8},
+         "0x00 to 0x02 hold the file's values; 0x03 to 0x08 do not",
+         withResetBrightness()},
     };
     for (const Row &row : rows) {
         SetUp();
         complaints.clear();
         ASSERT_TRUE(device.open());
         vtx::test::forceResultAt(row.call, row.reg, -EIO);
-        const board::LoadOutcome out = board::loadSetUp(device, kFile);
+        const board::LoadOutcome out = board::loadSetUp(device, row.file);
         EXPECT_FALSE(out.ok);
         EXPECT_EQ(out.held, row.held);
         EXPECT_EQ(out.notHeld, row.notHeld);
@@ -63,7 +79,7 @@ TEST_F(BoardTest, LoadThatFailsPartWaySaysWhatItLeft) {
         ASSERT_FALSE(complaints.empty());
         EXPECT_EQ(complaints[0].rfind(chip::registerLabel(row.reg), 0), 0u) << complaints[0];
         for (uint8_t reg : row.held)
-            EXPECT_EQ(vtx::sim::chipRegister(reg), kFile[reg].value);
+            EXPECT_EQ(vtx::sim::chipRegister(reg), row.file[reg].value);
     }
 }
 

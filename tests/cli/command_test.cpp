@@ -2,10 +2,13 @@
 // xq4620 as a script runs it: arguments in; standard output, standard error,
 // exit status and the bus trace out. Every run is a fresh process on a fresh
 // simulated board (VTX_ADAPTER=sim).
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -164,11 +167,35 @@ TEST_F(CommandTest, DoctorSaysWhetherThePanelWouldWork) {
     EXPECT_EQ(doc["ok"], true);
     EXPECT_EQ(doc["checks"].back()["found"],
               "an XQ4620 answers at 0x36: part number 0x46 0x20, silicon revision 0x01");
+    // The chip's identification is read under one hold, as the panel sets
+    // the adapter up.
+    EXPECT_EQ(good.trace,
+              concat(sim_session::kSetUpCalls, {kHold, readTrace(0x0A, 0x46), readTrace(0x0B, 0x20),
+                                                readTrace(0x12, 1), kRelease}));
 
     const Outcome bad = run({"doctor"}, "nothing");
     EXPECT_EQ(bad.exit, 1);
     EXPECT_NE(bad.out.find("FAIL  adapter  \"nothing\" names no adapter; fix: "), std::string::npos)
         << bad.out;
+
+    // A board another program holds fails the adapter line, naming the
+    // holder as the system's list of locks shows it.
+    ASSERT_EQ(run({"info"}, "sim:held").exit, 0);
+    const Outcome held = shell("VTX_TEST_READ_DELAY_MS=30000 \"$XQ\" read 03 >/dev/null & h=$!; "
+                               "until grep -q \"WRITE $h \" /proc/locks; do sleep 0.01; done; "
+                               "\"$XQ\" doctor --json; s=$?; kill $h; echo \"holder $h\"; exit $s",
+                               "sim:held");
+    EXPECT_EQ(held.exit, 1) << held.err;
+    const std::string holder = held.out.substr(held.out.rfind("holder ") + 7);
+    const auto report = nlohmann::json::parse(held.out.substr(0, held.out.rfind("holder ")));
+    ASSERT_EQ(report["checks"].size(), 1u) << held.out;
+    EXPECT_EQ(report["checks"][0]["found"],
+              "the simulated board \"held\", shared by every program that names it: simulated "
+              "board held is busy: another program holds it (xq4620, process " +
+                  holder.substr(0, holder.size() - 1) + ")");
+    EXPECT_EQ(report["checks"][0]["status"], "FAIL");
+    EXPECT_NE(report["checks"][0]["fix"].get<std::string>().find("let the program that holds it"),
+              std::string::npos);
 }
 
 TEST_F(CommandTest, RawReadAndWriteTakeHexBytes) {
@@ -382,6 +409,7 @@ TEST_F(CommandTest, OutputThatCannotBeWrittenFails) {
         {"fields", ">/dev/full", "xq4620: standard output: No space left on device\n"},
         {"info --json", ">/dev/full", "xq4620: standard output: No space left on device\n"},
         {"--help", ">/dev/full", "xq4620: standard output: No space left on device\n"},
+        {"watch --count 1 03", ">/dev/full", "xq4620: standard output: No space left on device\n"},
         {"dump", ">&-", "xq4620: standard output: closed\n"},
         {"--version", ">&-", "xq4620: standard output: closed\n"},
     };
@@ -556,6 +584,11 @@ TEST_F(CommandTest, MessagesEscapeWhatWasTypedAndNameTheRealProblem) {
     EXPECT_EQ(r.err.find('\a'), std::string::npos) << r.err;
     r = run({"load", dir + "/\x1b]0;x"});
     EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    r = run({"watch", "\x1b[2J"});
+    EXPECT_EQ(r.err, "xq4620: \"\\x1B[2J\" is neither a field nor a register\n");
+    r = run({"doctor"}, "\x1b[2J");
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"\\x1B[2J\" names no adapter"), std::string::npos) << r.out;
     const struct {
         Lines args;
         const char *message;
@@ -632,6 +665,143 @@ TEST_F(CommandTest, JsonKeysAreStable) {
                                        "register_name", "width"}));
     EXPECT_EQ(keys(fields[0]),
               (Lines{"access", "lsb", "max", "name", "register", "register_name", "width"}));
+    const auto doctor = nlohmann::json::parse(run({"doctor", "--json"}).out);
+    EXPECT_EQ(keys(doctor), (Lines{"adapter", "checks", "ok"}));
+    for (const auto &check : doctor["checks"])
+        EXPECT_EQ(keys(check), (Lines{"check", "fix", "found", "status"}));
+    const Lines watched =
+        split(shell("\"$XQ\" watch --count 1 --json 03 ovp && \"$XQ\" simulate fail-reads 1 && "
+                    "\"$XQ\" watch --count 1 --json 03",
+                    "sim:keys")
+                  .out);
+    ASSERT_EQ(watched.size(), 3u);
+    EXPECT_EQ(keys(nlohmann::json::parse(watched[0])), (Lines{"name", "time", "value"}));
+    EXPECT_EQ(nlohmann::json::parse(watched[1])["value"], "24 V");
+    EXPECT_EQ(keys(nlohmann::json::parse(watched[2])), (Lines{"error", "name", "time"}));
+}
+
+// Each round of a watch is one moment of the chip: its registers are read
+// under one hold of the board, let go before the next round.
+TEST_F(CommandTest, WatchReadsEachRoundUnderOneHold) {
+    const Outcome r = run({"watch", "--count", "2", "--interval", "1", "brightness-b", "03"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    const Lines round = {kHold, readTrace(0x03, 0), readTrace(0x04, 0), kRelease};
+    EXPECT_EQ(r.trace, concat(concat(sim_session::kSetUpCalls, round), round));
+    EXPECT_EQ(split(r.out).size(), 2u);
+}
+
+// --interval is the time from one round's start to the next one's: rounds
+// whose thirteen reads take 8 ms each come as often as rounds of quick
+// reads. As a pause after each round, the slow reads would add more than a
+// second to the ten intervals after the first round.
+TEST_F(CommandTest, WatchRoundsComeAtTheIntervalWhateverTheReadsTake) {
+    auto afterFirstLine = [&](const char *delay) {
+        int out[2];
+        EXPECT_EQ(::pipe(out), 0);
+        Child watch;
+        EXPECT_TRUE(watch.Start({XQ4620_BINARY, "watch", "--count", "11", "--interval", "150"},
+                                Environment::Current()
+                                    .With("VTX_ADAPTER", "sim")
+                                    .With("XDG_RUNTIME_DIR", dir)
+                                    .With("VTX_TEST_READ_DELAY_MS", delay),
+                                out[1]));
+        ::close(out[1]);
+        pollfd first{out[0], POLLIN, 0};
+        EXPECT_EQ(::poll(&first, 1, 30000), 1) << "watch printed nothing";
+        const auto start = std::chrono::steady_clock::now();
+        char drain[4096];
+        while (::read(out[0], drain, sizeof drain) > 0) {
+        }
+        ::close(out[0]);
+        const auto status = watch.Wait(Millis(30000));
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+        return std::chrono::steady_clock::now() - start;
+    };
+    const auto quick = afterFirstLine("0");
+    const auto slow = afterFirstLine("8");
+    EXPECT_LT(slow - quick, std::chrono::milliseconds(520))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(quick).count() << " ms, then "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(slow).count() << " ms";
+}
+
+// A watch ends at once, whatever it waits for: quietly when its reader is
+// done, by the signal itself on Ctrl+C or kill, as a filter does (a shell
+// sees 128 + the signal), and with the library's reason when its board's
+// file was removed.
+TEST_F(CommandTest, WatchEndsWhenItsReaderGoesOrItIsStopped) {
+    const std::string waitForLine =
+        " >\"$D/out\" & w=$!; until [ -s \"$D/out\" ]; do sleep 0.01; done; ";
+    const std::string status = "{ wait $w; } 2>/dev/null; echo \"watch $?\" >&2";
+    const struct {
+        const char *adapter;
+        std::string script, err;
+    } rows[] = {
+        {"sim", "{ \"$XQ\" watch 03 --interval 3600000; echo \"watch $?\" >&2; } | head -n 1",
+         "watch 0\n"},
+        {"sim",
+         "rm -f \"$D/out\"; \"$XQ\" watch 03 --interval 3600000" + waitForLine + "kill -INT $w; " +
+             status,
+         "watch 130\n"},
+        {"sim",
+         "rm -f \"$D/out\"; \"$XQ\" watch 03 --interval 3600000" + waitForLine + "kill -TERM $w; " +
+             status,
+         "watch 143\n"},
+        {"sim:gone",
+         "rm -f \"$D/out\"; \"$XQ\" watch 03 --interval 20" + waitForLine +
+             "rm \"$D/xq4620-sim/gone\"; " + status,
+         "xq4620: simulated board gone: its state file " + dir +
+             "/xq4620-sim/gone was removed; start the program again for a fresh board\n"
+             "watch 1\n"},
+    };
+    for (const auto &row : rows) {
+        const Outcome r = shell(row.script, row.adapter);
+        EXPECT_EQ(r.err, row.err) << row.script;
+    }
+    // Waiting for a board another program holds: SIGTERM gives the wait up
+    // (the library's call ends interrupted, not busy after its 5 s).
+    ASSERT_EQ(run({"info"}, "sim:held").exit, 0);
+    const Outcome r = shell("exec 9<>\"$D/xq4620-sim/held\" && flock 9 && "
+                            "{ \"$XQ\" watch 03 2>\"$D/err\" & w=$!; "
+                            "until grep -q waiting \"$D/err\"; do sleep 0.01; done; "
+                            "kill -TERM $w; " +
+                                status + "; cat \"$D/err\" >&2; }",
+                            "sim:held");
+    EXPECT_EQ(r.err,
+              "watch 143\nvtx: waiting for simulated board held: another program holds it\n");
+    EXPECT_NE(std::find(r.trace.begin(), r.trace.end(), "vtxFindControllers() = -4"), r.trace.end())
+        << ::testing::PrintToString(r.trace);
+}
+
+// simulate drives a shared simulated board's fault inputs and nothing else:
+// each other adapter is refused with what it is, before anything is touched.
+TEST_F(CommandTest, SimulateDrivesASharedSimulatedBoardOnly) {
+    const std::string only =
+        "xq4620: simulate works on a shared simulated board only (--adapter sim:NAME): ";
+    const struct {
+        std::string adapter, message;
+    } rows[] = {
+        {"sim", only + "sim is this command's own board, gone when it ends, so nothing would "
+                       "change; name the board the other programs use, as they name it\n"},
+        {"sim:../x", only + "VTX_ADAPTER=\"sim:../x\": \"../x\" is not a board name (letters, "
+                            "digits, '.', '_' and '-', up to 64, not starting with '.')\n"},
+        {"bogus", only + "VTX_ADAPTER=\"bogus\" is not an adapter; use sim, sim:NAME, a "
+                         "/dev/i2c-N path, or leave it unset for USB adapters\n"},
+        {dir + "/i2c-9",
+         only + "no adapter found (VTX_ADAPTER=" + dir + "/i2c-9: No such file or directory)\n"},
+        {"/dev/null", only + "the adapter here is real hardware (VTX_ADAPTER=/dev/null)\n"},
+    };
+    for (const auto &row : rows) {
+        const Outcome r = run({"simulate", "ovp", "on"}, row.adapter.c_str());
+        EXPECT_EQ(r.exit, 2) << row.adapter;
+        EXPECT_EQ(r.err, row.message);
+        EXPECT_TRUE(r.trace.empty()) << row.adapter;
+    }
+    // The whole documented range of a failure count.
+    EXPECT_EQ(run({"simulate", "fail-reads", "65535"}, "sim:faults").exit, 0);
+    EXPECT_EQ(run({"read", "03"}, "sim:faults").exit, 1);
+    EXPECT_EQ(run({"simulate", "fail-reads", "65536"}, "sim:faults").exit, 2);
+    EXPECT_EQ(run({"simulate", "fail-reads", "0"}, "sim:faults").exit, 0);
+    EXPECT_EQ(run({"read", "03"}, "sim:faults").out, "0x00\n");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // The adapter chain as the doctor walks it: a fake sysfs tree with a CP2112
 // on USB beside the motherboard's SMBus, a user "alice" who is not root, and
 // a node, functions and chip that each row spoils in one way.
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
@@ -97,6 +98,8 @@ TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
          "sudo modprobe i2c-dev"},
         {"no node for the bridge's bus", [](Bench &t) { t.node.exists = false; }, "node",
          "udev makes it once i2c-dev is loaded"},
+        {"the node of another bus", [](Bench &t) { t.node.minor = 3; }, "node",
+         "let udev make the nodes"},
         {"no access: the rule never ran",
          [](Bench &t) {
              t.node.gid = 0;
@@ -121,10 +124,24 @@ TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
         {"no chip answers",
          [](Bench &t) {
              t.env.readRegister = [](uint8_t) {
-                 return doctor::ChipRead{-6, "no chip answers at address 0x36: check"};
+                 return doctor::ChipRead{-ENXIO, "no chip answers at address 0x36: check"};
              };
          },
-         "chip", ""},
+         "chip", "its own supply switched on"},
+        {"a board another program holds",
+         [](Bench &t) {
+             t.env.openAdapter = [] {
+                 return doctor::ChipRead{-EBUSY, "/dev/i2c-7 is busy: another program holds it"};
+             };
+             t.env.holder = [] { return std::string("xq4620-panel, process 4242"); };
+         },
+         "chip", "let the program that holds it (xq4620-panel, process 4242) finish"},
+        {"held between the set-up and the reads",
+         [](Bench &t) {
+             t.env.hold = [] { return doctor::ChipRead{-EBUSY, "busy"}; };
+             t.env.holder = [] { return std::string(); };
+         },
+         "chip", "let the program that holds it finish"},
         {"no byte data", [](Bench &t) { t.funcs = 0x00080000; }, "functions",
          "use another adapter"},
     };
@@ -136,7 +153,46 @@ TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
         const doctor::Check &c = check(r, row.check);
         EXPECT_EQ(c.verdict, doctor::Verdict::Fail) << row.what << "\n" << doctor::formatReport(r);
         EXPECT_NE(c.fix.find(row.fix), std::string::npos) << row.what << ": " << c.fix;
+        for (const doctor::Check &failed : r.checks) {
+            if (failed.verdict == doctor::Verdict::Fail) {
+                EXPECT_FALSE(failed.fix.empty()) << row.what << ": " << failed.name;
+            }
+        }
     }
+}
+
+// A node that is not there is missing; one that cannot be looked at says
+// why, as the system does.
+TEST(Doctor, AMissingNodeIsToldFromOneThatCannotBeLookedAt) {
+    Bench b;
+    b.node.exists = false;
+    EXPECT_EQ(check(doctor::run(b.env), "node").found, "/dev/i2c-7 is missing");
+    b.node.error = EACCES;
+    EXPECT_EQ(check(doctor::run(b.env), "node").found, "/dev/i2c-7: Permission denied");
+    const doctor::NodeFacts none = doctor::systemEnvironment().stat(b.sys.path("no-such-node"));
+    EXPECT_FALSE(none.exists);
+    EXPECT_EQ(none.error, 0);
+}
+
+// A bus named by hand is used whatever it is, with a word when it is no
+// bridge: the machine's own SMBus is no place for the evaluation board.
+TEST(Doctor, ANamedBusThatIsNoBridgeIsWarnedOf) {
+    Bench b;
+    b.env.setting = "/dev/i2c-0";
+    b.node.minor = 0;
+    doctor::Report r = doctor::run(b.env);
+    EXPECT_TRUE(r.ok()) << doctor::formatReport(r);
+    const doctor::Check &warned = check(r, "bridge");
+    EXPECT_EQ(warned.verdict, doctor::Verdict::Warn);
+    EXPECT_NE(warned.found.find("/dev/i2c-0 is no USB-to-I2C bridge: "), std::string::npos);
+    EXPECT_NE(warned.found.find("driver i801_smbus, not on USB"), std::string::npos)
+        << warned.found;
+    EXPECT_NE(doctor::formatReport(r).find("\nwarn  bridge "), std::string::npos);
+
+    b.env.setting = "/dev/i2c-7";
+    b.node.minor = 7;
+    r = doctor::run(b.env);
+    EXPECT_EQ(check(r, "bridge").verdict, doctor::Verdict::Pass) << doctor::formatReport(r);
 }
 
 TEST(Doctor, TheGroupOrTheSeatsAclEachGiveAccess) {
@@ -155,6 +211,14 @@ TEST(Doctor, TheGroupOrTheSeatsAclEachGiveAccess) {
     b.env.user.groups = {kAlice};
     b.node.aclUsers = {{kAlice, 4}};
     EXPECT_EQ(check(doctor::run(b.env), "access").verdict, doctor::Verdict::Fail);
+
+    // The owner goes by the owner's bits, not the group's.
+    b.node.aclUsers.clear();
+    b.node.uid = kAlice;
+    b.node.mode = S_IFCHR | 0600;
+    EXPECT_NE(check(doctor::run(b.env), "access").found.find("as its owner"), std::string::npos);
+    b.node.mode = S_IFCHR | 0066;
+    EXPECT_EQ(check(doctor::run(b.env), "access").verdict, doctor::Verdict::Fail);
 }
 
 TEST(Doctor, SimulatedBoardIsReportedWithoutTouchingSysfs) {
@@ -166,6 +230,73 @@ TEST(Doctor, SimulatedBoardIsReportedWithoutTouchingSysfs) {
     ASSERT_EQ(r.checks.size(), 2u);
     EXPECT_EQ(r.checks[0].found,
               "the simulated board \"bench\", shared by every program that names it");
+}
+
+// The adapter line opens the board: what keeps it from opening fails there,
+// with the fix, and the chip is not tried.
+TEST(Doctor, ASimulatedBoardThatDoesNotOpenFailsTheAdapterLine) {
+    const struct {
+        const char *setting;
+        doctor::ChipRead opened;
+        const char *found, *fix;
+    } rows[] = {
+        {"sim:../x", {}, "\"../x\" is not a board name", "name the board with letters"},
+        {"sim:bench",
+         {-EBUSY, "simulated board bench is busy: another program holds it"},
+         "holds it (xq4620-panel, process 4242)",
+         "let the program that holds it (xq4620-panel, process 4242) finish"},
+        {"sim:bench",
+         {-EUCLEAN, "simulated board bench: its state file is damaged (/run/b): 3 bytes"},
+         "its state file is damaged",
+         "remove the damaged state file"},
+        {"sim:bench",
+         {-ENODEV, "simulated board \"bench\" not available: /run/xq4620-sim: owned by another "
+                   "user"},
+         "owned by another user",
+         "must be yours alone"},
+    };
+    for (const auto &row : rows) {
+        Bench b;
+        b.env.setting = row.setting;
+        bool opened = false;
+        b.env.openAdapter = [&] {
+            opened = true;
+            return row.opened;
+        };
+        b.env.holder = [] { return std::string("xq4620-panel, process 4242"); };
+        const doctor::Report r = doctor::run(b.env);
+        ASSERT_EQ(r.checks.size(), 1u) << doctor::formatReport(r);
+        const doctor::Check &c = r.checks[0];
+        EXPECT_EQ(c.name, "adapter");
+        EXPECT_EQ(c.verdict, doctor::Verdict::Fail);
+        EXPECT_NE(c.found.find(row.found), std::string::npos) << c.found;
+        EXPECT_NE(c.fix.find(row.fix), std::string::npos) << c.fix;
+        EXPECT_EQ(opened, row.opened.result < 0) << row.setting;
+    }
+    // A shared board that opens and has its supply cut.
+    Bench b;
+    b.env.setting = "sim:bench";
+    b.env.readRegister = [](uint8_t) { return doctor::ChipRead{-ENXIO, "no chip answers"}; };
+    EXPECT_EQ(check(doctor::run(b.env), "chip").fix,
+              "the board's supply is cut: xq4620 --adapter sim:bench simulate power on");
+}
+
+// The chip's registers are read under one hold of the board, let go after.
+TEST(Doctor, TheChipIsReadUnderOneHold) {
+    Bench b;
+    std::vector<std::string> calls;
+    b.env.hold = [&] {
+        calls.push_back("hold");
+        return doctor::ChipRead{};
+    };
+    b.env.release = [&] { calls.push_back("release"); };
+    b.env.readRegister = [&](uint8_t reg) {
+        calls.push_back("read " + std::to_string(reg));
+        return doctor::ChipRead{b.chip[reg], {}};
+    };
+    EXPECT_TRUE(doctor::run(b.env).ok());
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"hold", "read 10", "read 11", "read 18", "release"}));
 }
 
 } // namespace

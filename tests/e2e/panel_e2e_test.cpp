@@ -315,8 +315,10 @@ TEST_F(PanelE2ETest, InterruptStatusOnlyShowsAndSaveAddsItsSuffix) {
                             .Rect(IDC_FLAG_OCP)
                             .united(Layout().Rect(IDC_FLAG_OVP))
                             .united(Layout().Rect(IDC_FLAG_TSD));
+    const QRect data = Layout().Rect(IDC_DATA);
     TypeInto(IDC_REGADDR, "9");
     const QImage before = session->Grab(flags);
+    const QImage dataBefore = session->Grab(data);
     ASSERT_FALSE(before.isNull());
     ASSERT_TRUE(session->Click(Layout().CheckBoxPoint(IDC_FLAG_OCP)));
     ASSERT_TRUE(session->Click(Layout().CheckBoxPoint(IDC_FLAG_OVP)));
@@ -325,7 +327,8 @@ TEST_F(PanelE2ETest, InterruptStatusOnlyShowsAndSaveAddsItsSuffix) {
     // Once the Read is on the bus, the clicks and the key have been handled.
     ASSERT_TRUE(session->Click(Layout().CenterPoint(IDC_READ)));
     ASSERT_TRUE(session->Expect({RegisterRead(0x09, 0x00)}, "Read of 0x09"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the repaints
+    // The value read shows in Data no earlier than what the clicks changed.
+    ASSERT_TRUE(session->ShowsOtherThan(data, dataBefore)) << "Data after the Read";
     EXPECT_TRUE(session->Grab(flags) == before) << "a box changed what it shows";
 
     // The window's menu by a right-click on the logo, Save, a name.

@@ -24,6 +24,7 @@ using ::testing::AssertionSuccess;
 // Generous for a loaded CI machine; a passing run never waits this long.
 constexpr Millis kTraceTimeout(10000);
 constexpr Millis kExitTimeout(10000);
+constexpr Millis kWindowTimeout(10000);
 constexpr Millis kPoll(10);
 
 std::string Join(const std::vector<std::string> &lines) {
@@ -121,6 +122,21 @@ CommandResult PanelSession::Xdo(const std::vector<std::string> &args, Millis tim
     return RunCommand(argv, m_display.ClientEnvironment(), timeout);
 }
 
+CommandResult PanelSession::Search(const std::vector<std::string> &args, Millis timeout) const {
+    // Not `search --sync`: xdotool walks the window tree, and a window
+    // destroyed on the way (a menu closing) ends it with BadWindow. A search
+    // that failed for that, or found nothing yet, is made again.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        CommandResult found = Xdo(args);
+        if (found.Succeeded() && !found.out.empty())
+            return found;
+        if (found.timedOut || std::chrono::steady_clock::now() >= deadline)
+            return found;
+        std::this_thread::sleep_for(kPoll);
+    }
+}
+
 AssertionResult PanelSession::Start(const std::string &binary, int scale) {
     Environment env = m_display.ClientEnvironment();
     // Nothing from the calling environment may choose the board, the trace
@@ -141,11 +157,14 @@ AssertionResult PanelSession::Start(const std::string &binary, int scale) {
     if (!started)
         return AssertionFailure() << error;
 
-    const std::vector<std::string> search = {"search", "--sync",
-                                             "--all",  "--onlyvisible",
-                                             "--pid",  std::to_string(m_panel.Pid()),
-                                             "--name", AnchoredPattern(res::kMainTemplate.title)};
-    const CommandResult found = Xdo(search);
+    const std::vector<std::string> search = {"search",
+                                             "--all",
+                                             "--onlyvisible",
+                                             "--pid",
+                                             std::to_string(m_panel.Pid()),
+                                             "--name",
+                                             AnchoredPattern(res::kMainTemplate.title)};
+    const CommandResult found = Search(search, kWindowTimeout);
     if (!found.Succeeded())
         return AssertionFailure() << "no panel window: " << found.Describe(search)
                                   << "\npanel output:\n"
@@ -199,8 +218,9 @@ AssertionResult PanelSession::ClickWith(QPoint point, const std::string &button)
 }
 
 std::optional<std::string> PanelSession::VisibleWindowsOtherThanMain() const {
+    // Once: the callers wait for a window to turn up.
     const CommandResult found =
-        Xdo({"search", "--onlyvisible", "--pid", std::to_string(m_panel.Pid())});
+        Search({"search", "--onlyvisible", "--pid", std::to_string(m_panel.Pid())}, Millis(0));
     std::istringstream in(found.out);
     for (std::string window; std::getline(in, window);) {
         if (!window.empty() && window != m_window)
@@ -213,26 +233,31 @@ AssertionResult PanelSession::ClickPopupItem(int index, int itemCount) {
     if (index < 0 || index >= itemCount)
         return AssertionFailure() << "no item " << index << " in a list of " << itemCount;
     const auto deadline = std::chrono::steady_clock::now() + kTraceTimeout;
-    std::optional<std::string> popup;
-    while (!(popup = VisibleWindowsOtherThanMain())) {
+    for (;;) {
+        // A window found may be gone by the time xdotool looks at it (one
+        // closing as the drop-down opens); xdotool then clicks nothing.
+        if (const std::optional<std::string> popup = VisibleWindowsOtherThanMain()) {
+            const CommandResult geometry = Xdo({"getwindowgeometry", "--shell", *popup});
+            const std::optional<int> width = ShellValue(geometry.out, "WIDTH");
+            const std::optional<int> height = ShellValue(geometry.out, "HEIGHT");
+            if (width && height) {
+                // The items fill the drop-down in equal rows; aim at the
+                // middle of one.
+                const int y = *height * (2 * index + 1) / (2 * itemCount);
+                const std::vector<std::string> args = {
+                    "mousemove",       "--window", *popup, std::to_string(*width / 2),
+                    std::to_string(y), "click",    "1"};
+                const CommandResult result = Xdo(args);
+                if (result.Succeeded())
+                    return AssertionSuccess();
+                if (result.err.find("BadWindow") == std::string::npos)
+                    return AssertionFailure() << result.Describe(args);
+            }
+        }
         if (std::chrono::steady_clock::now() >= deadline)
             return AssertionFailure() << "no drop-down opened";
         std::this_thread::sleep_for(kPoll);
     }
-    const CommandResult geometry = Xdo({"getwindowgeometry", "--shell", *popup});
-    const std::optional<int> width = ShellValue(geometry.out, "WIDTH");
-    const std::optional<int> height = ShellValue(geometry.out, "HEIGHT");
-    if (!width || !height)
-        return AssertionFailure() << "no geometry for the drop-down " << *popup;
-    // The items fill the drop-down in equal rows; aim at the middle of one.
-    const int y = *height * (2 * index + 1) / (2 * itemCount);
-    const std::vector<std::string> args = {
-        "mousemove",       "--window", *popup, std::to_string(*width / 2),
-        std::to_string(y), "click",    "1"};
-    const CommandResult result = Xdo(args);
-    if (!result.Succeeded())
-        return AssertionFailure() << result.Describe(args);
-    return AssertionSuccess();
 }
 
 AssertionResult PanelSession::Wheel(QPoint point, int notches) {
@@ -303,12 +328,25 @@ QImage PanelSession::Grab(QRect rect) const {
     return screen->grabWindow(window, rect.x(), rect.y(), rect.width(), rect.height()).toImage();
 }
 
+AssertionResult PanelSession::ShowsOtherThan(QRect rect, const QImage &image) const {
+    const auto deadline = std::chrono::steady_clock::now() + kTraceTimeout;
+    while (Grab(rect) == image) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return AssertionFailure() << "what the window shows did not change";
+        std::this_thread::sleep_for(kPoll);
+    }
+    return AssertionSuccess();
+}
+
 AssertionResult PanelSession::WindowOpens(const std::string &title) {
-    const std::vector<std::string> search = {"search", "--sync",
-                                             "--all",  "--onlyvisible",
-                                             "--pid",  std::to_string(m_panel.Pid()),
-                                             "--name", AnchoredPattern(title)};
-    const CommandResult found = Xdo(search);
+    const std::vector<std::string> search = {"search",
+                                             "--all",
+                                             "--onlyvisible",
+                                             "--pid",
+                                             std::to_string(m_panel.Pid()),
+                                             "--name",
+                                             AnchoredPattern(title)};
+    const CommandResult found = Search(search, kWindowTimeout);
     if (!found.Succeeded())
         return AssertionFailure() << "no window \"" << title << "\": " << found.Describe(search);
     const std::vector<std::string> focus = {"windowfocus", "--sync", FirstLine(found.out)};

@@ -99,6 +99,8 @@ public:
     // What the main window shows in `rect` (device pixels), read from the
     // X server; a null image when it cannot be read. Needs a ScreenReader.
     QImage Grab(QRect rect) const;
+    // Waits for the main window to show in `rect` other than `image`.
+    ::testing::AssertionResult ShowsOtherThan(QRect rect, const QImage &image) const;
     // Waits for a window of the panel's titled `title` and gives it the
     // keyboard focus.
     ::testing::AssertionResult WindowOpens(const std::string &title);
@@ -123,6 +125,9 @@ public:
 private:
     ::testing::AssertionResult ClickWith(QPoint point, const std::string &button);
     CommandResult Xdo(const std::vector<std::string> &args, Millis timeout = Millis(10000)) const;
+    // Runs `xdotool search` until it finds a window, for up to `timeout`;
+    // the last run's result.
+    CommandResult Search(const std::vector<std::string> &args, Millis timeout) const;
     std::optional<std::string> VisibleWindowsOtherThanMain() const;
 
     const VirtualDisplay &m_display;

@@ -72,7 +72,8 @@ bool pythonInterrupted() {
     if (!interpreterUsable())
         return false;
     const PyGILState_STATE state = PyGILState_Ensure();
-    const bool stop = PyErr_CheckSignals() != 0;
+    // Once interrupted, every later wait of the same call ends at once too.
+    const bool stop = PyErr_Occurred() || PyErr_CheckSignals() != 0;
     PyGILState_Release(state);
     return stop;
 }

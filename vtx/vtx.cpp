@@ -585,21 +585,28 @@ int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8
 }
 
 int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
-    vtx::CallScope scope;
-    int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter))
-        r = -EBADF;
-    else if (device > vtx::kMaxDevice)
-        r = -EINVAL;
-    else if ((r = scope.awaitTurn(handle)) == 0)
-        r = vtx::dispatchAt(Call::I2C_RegisterRead, reg,
-                            [&](vtx::Backend &b) { return b.registerRead(adapter, device, reg); });
-    if (vtx::lib().readDelayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(vtx::lib().readDelayMs));
-    if (vtx::tracing())
-        vtx::emit(
-            vtx::format("vtxI2C_RegisterRead(%d, 0x%02X, 0x%02X) = %d", handle, device, reg, r));
-    vtx::noteResult(r, handle, device);
+    int32_t r, delayMs;
+    {
+        vtx::CallScope scope;
+        int32_t adapter;
+        if (!vtx::adapterOf(handle, adapter))
+            r = -EBADF;
+        else if (device > vtx::kMaxDevice)
+            r = -EINVAL;
+        else if ((r = scope.awaitTurn(handle)) == 0)
+            r = vtx::dispatchAt(Call::I2C_RegisterRead, reg, [&](vtx::Backend &b) {
+                return b.registerRead(adapter, device, reg);
+            });
+        if (vtx::tracing())
+            vtx::emit(vtx::format("vtxI2C_RegisterRead(%d, 0x%02X, 0x%02X) = %d", handle, device,
+                                  reg, r));
+        vtx::noteResult(r, handle, device);
+        delayMs = vtx::lib().readDelayMs;
+    }
+    // Outside the library's lock, so that another thread, like another
+    // program, may get in before this caller's next call.
+    if (delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     return r;
 }
 

@@ -134,6 +134,12 @@ def test_description_objects_compare_and_show_themselves(board):
         sleep.name = "awake"
 
 
+def test_a_watch_round_is_one_picture_of_the_chip(board, shared):
+    list(board.watch("brightness_a", "brightness_b", count=2))
+    calls = [line.split("(")[0] for line in shared.trace.read_text().splitlines()]
+    assert calls[-8:] == ["vtxLock", "vtxI2C_RegisterRead", "vtxI2C_RegisterRead", "vtxUnlock"] * 2
+
+
 def test_a_transaction_object_nests_and_is_used_again(board, shared):
     tx = board.transaction()
     with tx:

@@ -179,3 +179,27 @@ def test_ctrl_c_ends_a_wait_for_a_held_board(shared, call):
         process.send_signal(signal.SIGINT)
         out, err = process.communicate(timeout=60)
     assert out.splitlines() == ["KeyboardInterrupt"], err
+    assert "waiting for" not in err, "the wait went on past a second"
+
+
+def test_a_busy_board_is_said_in_the_documented_words_and_logged(shared):
+    shared.run("read", "00")
+    process = run_script(shared, """
+        import logging
+        logging.basicConfig(format="logged: %(name)s %(message)s")
+        print("ready", flush=True)
+        sys.stdin.readline()
+        for call in (lambda: board.read(0x00), lambda: board.simulation.power_off()):
+            try:
+                call()
+            except xq4620.BoardError as e:
+                print(e.errno, e)
+        """)
+    assert process.stdout.readline() == "ready\n"
+    with held_board(shared):
+        out, err = process.communicate("\n", timeout=60)
+    assert out.splitlines() == [
+        "16 register 0x00 (Control): read failed: the board is busy: another program holds it",
+        "16 the board is busy: another program holds it"]
+    assert "logged: xq4620 waiting for simulated board %s: another program holds it" % (
+        shared.adapter[4:]) in err

@@ -627,9 +627,12 @@ private:
             throw py::error_already_set();
         if (result == -EBUSY)
             throw BoardFailure(EBUSY, std::nullopt, "another program holds it", board::kBusy);
-        if (result < 0)
-            throw BoardFailure(-result, std::nullopt, vtx::reason(result),
-                               "simulated board: " + vtx::reason(result));
+        if (result < 0) {
+            char text[512] = {};
+            const bool told = unlocked([&] { return vtxLastError(text, sizeof text); }) == result;
+            const std::string why = told && text[0] ? text : vtx::reason(result);
+            throw BoardFailure(-result, std::nullopt, why, "simulated board: " + why);
+        }
     }
 
     py::object board_;

@@ -4,6 +4,8 @@
 #define VTX_INTERNAL_H
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -41,6 +43,10 @@ private:
 // and a terminal shows it as it is: '"' and '\\' with a backslash, control
 // characters as \xNN.
 std::string quoted(const std::string &text);
+
+// Runs `call` as the front end runs a library call: serialised, after
+// another thread's hold has ended, with its failure kept for vtxLastError.
+int32_t asLibraryCall(const std::function<int32_t()> &call);
 
 // Plugs the simulated board in, unpowered, chip at reset values.
 void resetSimBoard();

@@ -55,7 +55,8 @@ bool simulatedBoardInUse();
 
 // Sets the `raise` flags (kOcp | kOvp | kTsd) of Interrupt Status and clears
 // the `clear` ones. The chip latches them: they also go with a software
-// reset or a power cycle.
+// reset or a power cycle. Raising one on an unpowered chip is -ENXIO, with
+// the reason for vtxLastError.
 int32_t setFaultFlags(uint8_t raise, uint8_t clear);
 
 // The board's own supply: cut off, the chip acknowledges nothing, whatever

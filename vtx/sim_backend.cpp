@@ -468,16 +468,14 @@ void setChipRegister(uint8_t reg, uint8_t value) {
 namespace vtx::sim {
 namespace {
 
-// On the board the library has chosen, under the library's lock; -ENODEV
-// when that is no simulated board.
+// On the board the library has chosen, as a library call; -ENODEV when
+// that is no simulated board. `change` gives 0 or a negative result.
 template <typename F> int32_t onChosenBoard(F &&change) {
-    std::lock_guard lock(detail::libraryMutex());
-    SimBackend *backend = SimBackend::active();
-    if (!backend)
-        return -ENODEV;
-    return backend->onBoard([&](Board &b) {
-        change(b);
-        return 0;
+    return detail::asLibraryCall([&] {
+        SimBackend *backend = SimBackend::active();
+        if (!backend)
+            return -ENODEV;
+        return backend->onBoard([&](Board &b) { return change(b); });
     });
 }
 
@@ -490,12 +488,22 @@ bool simulatedBoardInUse() {
 
 int32_t setFaultFlags(uint8_t raise, uint8_t clear) {
     return onChosenBoard([&](Board &b) {
+        // An unpowered chip latches nothing: the flag would be lost unseen.
+        if (raise && !b.chipPowered()) {
+            detail::noteProblem("the chip is unpowered, so it cannot raise a fault flag; switch "
+                                "the board's supply on first (simulate power on)");
+            return -ENXIO;
+        }
         b.chip[kStatus] = static_cast<uint8_t>((b.chip[kStatus] & ~clear) | raise) & kStatusFlags;
+        return 0;
     });
 }
 
 int32_t setBoardSupply(bool on) {
-    return onChosenBoard([&](Board &b) { b.setPower(b.powered, !on); });
+    return onChosenBoard([&](Board &b) {
+        b.setPower(b.powered, !on);
+        return 0;
+    });
 }
 
 int32_t failNext(int32_t reads, int32_t writes) {
@@ -506,6 +514,7 @@ int32_t failNext(int32_t reads, int32_t writes) {
             b.failReads = static_cast<uint16_t>(reads);
         if (writes >= 0)
             b.failWrites = static_cast<uint16_t>(writes);
+        return 0;
     });
 }
 

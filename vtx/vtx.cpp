@@ -407,6 +407,15 @@ std::recursive_mutex &detail::libraryMutex() {
     return *mutex;
 }
 
+int32_t detail::asLibraryCall(const std::function<int32_t()> &call) {
+    CallScope scope;
+    int32_t r = scope.awaitTurn(0);
+    if (r == 0)
+        r = call();
+    noteResult(r, 0, -1);
+    return r;
+}
+
 std::string adapterNameProblem(const std::string &name) {
     if (name.rfind("sim:", 0) == 0) {
         const std::string why = detail::SharedBoardFile::nameProblem(name.substr(4));

@@ -70,7 +70,7 @@ def test_a_change_by_another_program_appears_exactly_once(shared):
     assert change["time"] >= first[0]["time"]
     time.sleep(0.3)  # some thirty rounds more, nothing changing
     rest, status = watch.stop()
-    assert (rest, status) == ("", 0)
+    assert (rest, status) == ("", -signal.SIGINT)
 
 
 def test_a_failed_read_is_reported_and_watching_goes_on(shared):
@@ -82,7 +82,7 @@ def test_a_failed_read_is_reported_and_watching_goes_on(shared):
         "0x03: register 0x03 (Brightness, Bank A): read failed: ")
     assert watch.line().endswith(" 0x03=0x00\n"), "the value again once it reads"
     rest, status = watch.stop()
-    assert (rest, status) == ("", 1)
+    assert (rest, status) == ("", -signal.SIGINT)
 
 
 def test_watch_writes_nothing_and_stops_after_count_rounds(shared):
@@ -120,6 +120,8 @@ def test_simulate_sets_the_shared_boards_faults(shared):
     assert shared.run("read", "09").stdout == "0x01\n"
     shared.run("simulate", "power", "off")
     assert shared.run("read", "09", check=False).returncode == 1
+    refused = shared.run("simulate", "ovp", "on", check=False)
+    assert (refused.returncode, "the chip is unpowered" in refused.stderr) == (1, True)
     shared.run("simulate", "power", "on")
     assert shared.run("read", "09").stdout == "0x00\n"
     shared.run("simulate", "fail-writes", "1")

@@ -477,7 +477,9 @@ public:
     // thread of this one, until unlock() with what this returned; nests.
     int lock() {
         Use use(*this);
-        const int depth = device_->holds();
+        // Not under the interpreter's lock: holds() may wait for a thread
+        // that is letting go inside the library.
+        const int depth = unlocked([&] { return device_->holds(); });
         run([&] { return device_->hold(); }, depth + 1);
         return depth;
     }

@@ -338,8 +338,12 @@ public:
             open_ = false;
         }
         unlocked([&] {
-            std::unique_lock lock(state_);
-            idle_.wait(lock, [&] { return inFlight_ == 0; });
+            {
+                std::unique_lock lock(state_);
+                idle_.wait(lock, [&] { return inFlight_ == 0; });
+            }
+            // No call can start now. state_ is never held across a library
+            // call, which may take the interpreter's lock for a notice.
             device_.reset(); // lets go of every hold, whichever thread's
             Opened &o = opened();
             std::lock_guard count(o.mutex);
@@ -483,10 +487,18 @@ public:
         run([&] { return device_->hold(); }, depth + 1);
         return depth;
     }
+    // Nothing to let go of once the board is closed.
     void unlock(int depth) {
+        {
+            std::lock_guard lock(state_);
+            if (!open_)
+                return;
+            ++inFlight_;
+        }
+        unlocked([&] { device_->releaseTo(depth); });
         std::lock_guard lock(state_);
-        if (open_)
-            unlocked([&] { device_->releaseTo(depth); });
+        if (--inFlight_ == 0)
+            idle_.notify_all();
     }
 
     // One round of a watch: every register read under one hold, so that a

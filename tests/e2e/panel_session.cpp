@@ -144,6 +144,9 @@ AssertionResult PanelSession::Start(const std::string &binary, int scale) {
     env.Without("VTX_*").Without("QT_SCALE_FACTOR").Without("QT_SCREEN_SCALE_FACTORS");
     env.Without("QT_ENABLE_HIGHDPI_SCALING").Without("QT_FONT_DPI");
     env.With("VTX_ADAPTER", "sim").With("VTX_TRACE", m_trace.Path());
+    // Qt's own settings (the file dialog's last folder) stay with the run,
+    // out of the user's configuration.
+    env.With("XDG_CONFIG_HOME", m_workDir + "/config");
     if (scale != 1)
         env.With("QT_SCALE_FACTOR", std::to_string(scale));
     std::remove(m_trace.Path().c_str());

@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -119,23 +118,31 @@ void chooseAdapter(const std::string &adapter) {
         unsetenv("VTX_ADAPTER");
 }
 
-// An int or anything that stands for one (numpy's integers, any
-// __index__), never a bool; `what` names it in the refusal.
-long long indexArgument(const py::handle &arg, const std::string &what, long long max) {
+// The int an argument stands for (an int, numpy's integers, anything with
+// __index__), never a bool; nothing for anything else.
+std::optional<py::object> asInt(const py::handle &arg) {
     if (py::isinstance<py::bool_>(arg))
-        throw py::type_error(what + " is an int, not a bool");
+        return std::nullopt;
     PyObject *index = PyNumber_Index(arg.ptr());
     if (!index) {
         PyErr_Clear();
-        throw py::type_error(what + " is an int (0 to " + std::to_string(max) + "), not " +
-                             std::string(Py_TYPE(arg.ptr())->tp_name));
+        return std::nullopt;
     }
-    const py::object number = py::reinterpret_steal<py::object>(index);
+    return py::reinterpret_steal<py::object>(index);
+}
+
+// An int from 0 to `max`: a TypeError "TAKES, not TYPE" for anything else,
+// a ValueError "NOUN N is not RANGE" out of range.
+long long intArgument(const py::handle &arg, const std::string &takes, const std::string &noun,
+                      const std::string &range, long long max) {
+    const std::optional<py::object> number = asInt(arg);
+    if (!number)
+        throw py::type_error(takes + ", not " + std::string(Py_TYPE(arg.ptr())->tp_name));
     int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    const long long value = PyLong_AsLongLongAndOverflow(number->ptr(), &overflow);
     if (overflow || value < 0 || value > max)
-        throw py::value_error(what + " " + py::str(number).cast<std::string>() +
-                              " is not a number from 0 to " + std::to_string(max));
+        throw py::value_error(noun + " " + py::str(*number).cast<std::string>() + " is not " +
+                              range);
     return value;
 }
 
@@ -147,27 +154,14 @@ uint8_t registerArgument(const py::handle &reg) {
         throw py::value_error("register \"" + text +
                               "\" is not a hex byte (00 to FF, optionally with 0x)");
     }
-    try {
-        return static_cast<uint8_t>(indexArgument(reg, "register", 0xFF));
-    } catch (const py::value_error &) {
-        throw py::value_error("register " + py::str(reg).cast<std::string>() +
-                              " is not a byte (0 to 255)");
-    } catch (const py::type_error &) {
-        throw py::type_error("a register is an int (0 to 255) or a hex byte text, not " +
-                             std::string(Py_TYPE(reg.ptr())->tp_name));
-    }
+    return static_cast<uint8_t>(intArgument(reg,
+                                            "a register is an int (0 to 255) or a hex byte text",
+                                            "register", "a byte (0 to 255)", 0xFF));
 }
 
 uint8_t valueArgument(const py::handle &value) {
-    try {
-        return static_cast<uint8_t>(indexArgument(value, "value", 0xFF));
-    } catch (const py::value_error &) {
-        throw py::value_error("value " + py::str(value).cast<std::string>() +
-                              " is not a byte (0 to 255)");
-    } catch (const py::type_error &) {
-        throw py::type_error("a register value is an int (0 to 255), not " +
-                             std::string(Py_TYPE(value.ptr())->tp_name));
-    }
+    return static_cast<uint8_t>(intArgument(value, "a register value is an int (0 to 255)", "value",
+                                            "a byte (0 to 255)", 0xFF));
 }
 
 // Python spells a field with '_' where a person types '-'.
@@ -245,6 +239,14 @@ void tellLine(const std::string &message) {
         told->push_back(message);
 }
 
+// What the library told, a line each.
+std::string joined(const std::vector<std::string> &lines) {
+    std::string message;
+    for (const std::string &line : lines)
+        message += (message.empty() ? "" : "\n") + line;
+    return message;
+}
+
 // The whole message of a failure, and the library's reason and errno for it.
 [[noreturn]] void fail(const std::vector<std::string> &lines, int32_t result = 0) {
     // Ctrl+C during a wait: its KeyboardInterrupt is the answer.
@@ -254,9 +256,7 @@ void tellLine(const std::string &message) {
     const int32_t last = unlocked([&] { return vtxLastError(text, sizeof text); });
     if (result == 0)
         result = last;
-    std::string message;
-    for (const std::string &line : lines)
-        message += (message.empty() ? "" : "\n") + line;
+    std::string message = joined(lines);
     if (message.empty())
         message = "the board failed";
     const bool busy = message.find(board::kBusy) != std::string::npos;
@@ -311,9 +311,7 @@ public:
         if (!ok) {
             const int32_t result = device_->openResult();
             close();
-            std::string message;
-            for (const std::string &line : here.lines)
-                message += (message.empty() ? "" : "\n") + line;
+            const std::string message = joined(here.lines);
             // The library's reason, which it told the logger, belongs in the
             // exception too.
             char text[512] = {};
@@ -391,8 +389,8 @@ public:
                 text = value.cast<std::string>();
             else if (py::isinstance<py::bool_>(value))
                 text = value.cast<bool>() ? "1" : "0";
-            else if (py::hasattr(value, "__index__"))
-                text = std::to_string(indexArgument(value, f.name, LLONG_MAX));
+            else if (const std::optional<py::object> number = asInt(value))
+                text = py::str(*number).cast<std::string>(); // the range is the field's
             else
                 throw py::type_error(std::string(f.name) + ": a value is an int or a text");
             std::string reason;
@@ -627,7 +625,9 @@ public:
         int i = 0;
         for (const py::object &n : {reads, writes}) {
             if (!n.is_none())
-                counts[i] = static_cast<int32_t>(indexArgument(n, "fail_next: a count", 0xFFFF));
+                counts[i] = static_cast<int32_t>(
+                    intArgument(n, "fail_next: a count is an int (0 to 65535)",
+                                "fail_next: a count", "a number from 0 to 65535", 0xFFFF));
             ++i;
         }
         run([&] { return vtx::sim::failNext(counts[0], counts[1]); });

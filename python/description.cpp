@@ -51,11 +51,25 @@ std::string hex(int value) {
     return text;
 }
 
+// Equal when `key` is, and hashed by it.
+template <typename T, typename Key> void comparedBy(py::class_<T> &cls, Key T::*key) {
+    cls.def(
+           "__eq__",
+           [key](const T &self, const py::object &other) -> py::object {
+               if (!py::isinstance<T>(other))
+                   return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+               return py::bool_(other.cast<const T &>().*key == self.*key);
+           },
+           py::is_operator())
+        .def("__hash__", [key](const T &self) { return py::hash(py::cast(self.*key)); });
+}
+
 } // namespace
 
 void bindDescription(py::module_ &m) {
-    py::class_<FieldInfo>(m, "Field", "One named field of a register, as `xq4620 fields` lists it.")
-        .def_readonly("name", &FieldInfo::name, "The name a person types: 'led-a-en', 'ovp'.")
+    py::class_<FieldInfo> field(m, "Field",
+                                "One named field of a register, as `xq4620 fields` lists it.");
+    field.def_readonly("name", &FieldInfo::name, "The name a person types: 'led-a-en', 'ovp'.")
         .def_readonly("register", &FieldInfo::address, "Address of the register holding it.")
         .def_readonly("register_name", &FieldInfo::registerName, "'Boost Control'.")
         .def_readonly("lsb", &FieldInfo::lsb, "Lowest bit of the field in its register.")
@@ -76,45 +90,26 @@ void bindDescription(py::module_ &m) {
         .def_readonly("max", &FieldInfo::max, "Largest value (a field with choices: choices - 1).")
         .def_readonly("choices", &FieldInfo::choices,
                       "The choice texts, code 0 first; empty for a plain number.")
-        .def("__repr__",
-             [](const FieldInfo &f) {
-                 const std::string bits = f.width == 1
-                                              ? "bit " + std::to_string(f.lsb)
-                                              : "bits " + std::to_string(f.lsb + f.width - 1) +
-                                                    "-" + std::to_string(f.lsb);
-                 return "<Field " + f.name + ": register " + hex(f.address) + " " + bits + ">";
-             })
-        // A field is what its name says: the chip has one of each.
-        .def(
-            "__eq__",
-            [](const FieldInfo &f, const py::object &other) -> py::object {
-                if (!py::isinstance<FieldInfo>(other))
-                    return py::reinterpret_borrow<py::object>(Py_NotImplemented);
-                return py::bool_(other.cast<const FieldInfo &>().name == f.name);
-            },
-            py::is_operator())
-        .def("__hash__", [](const FieldInfo &f) { return py::hash(py::str(f.name)); });
+        .def("__repr__", [](const FieldInfo &f) {
+            const std::string bits = f.width == 1 ? "bit " + std::to_string(f.lsb)
+                                                  : "bits " + std::to_string(f.lsb + f.width - 1) +
+                                                        "-" + std::to_string(f.lsb);
+            return "<Field " + f.name + ": register " + hex(f.address) + " " + bits + ">";
+        });
+    // A field is what its name says: the chip has one of each.
+    comparedBy(field, &FieldInfo::name);
 
-    py::class_<RegisterInfo>(m, "Register", "One register of the chip.")
-        .def_readonly("address", &RegisterInfo::address)
+    py::class_<RegisterInfo> reg(m, "Register", "One register of the chip.");
+    reg.def_readonly("address", &RegisterInfo::address)
         .def_readonly("name", &RegisterInfo::name, "'Brightness, Bank A'.")
         .def_readonly("access", &RegisterInfo::access, "'read/write', 'read-only' or 'write-only'.")
         .def_readonly("reset", &RegisterInfo::reset,
                       "The value after power-up or a software reset; None when it has none.")
         .def_readonly("fields", &RegisterInfo::fields, "Names of its fields, highest bit first.")
-        .def("__repr__",
-             [](const RegisterInfo &r) {
-                 return "<Register " + hex(r.address) + " " + r.name + ">";
-             })
-        .def(
-            "__eq__",
-            [](const RegisterInfo &r, const py::object &other) -> py::object {
-                if (!py::isinstance<RegisterInfo>(other))
-                    return py::reinterpret_borrow<py::object>(Py_NotImplemented);
-                return py::bool_(other.cast<const RegisterInfo &>().address == r.address);
-            },
-            py::is_operator())
-        .def("__hash__", [](const RegisterInfo &r) { return py::hash(py::int_(r.address)); });
+        .def("__repr__", [](const RegisterInfo &r) {
+            return "<Register " + hex(r.address) + " " + r.name + ">";
+        });
+    comparedBy(reg, &RegisterInfo::address);
 
     m.def(
         "fields",

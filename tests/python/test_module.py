@@ -72,6 +72,8 @@ REFUSED = [
      "ovp=33V: not one of 16 V, 24 V, 32 V, 40 V"),
     ("set range", lambda b: b.set(brightness_a=256), ValueError,
      "brightness-a=256: not a number from 0 to 255"),
+    ("set negative", lambda b: b.set(brightness_a=Index(-1)), ValueError,
+     "brightness-a=-1: not a number from 0 to 255"),
     ("set read-only", lambda b: b.set(ocp_fault=0), ValueError, "ocp-fault is read-only"),
     ("set type", lambda b: b.set(brightness_a=1.5), TypeError, "brightness-a"),
     ("load bad file", lambda b: b.load(__file__), ValueError, "nothing was written"),

@@ -7,6 +7,7 @@
 
 #include "chip/xq4620.h"
 #include "link/board_setup.h"
+#include "vtx/adapters.h"
 #include "vtx/holds.h"
 #include "vtx/reason.h"
 #include "vtx/vtx.h"
@@ -85,7 +86,14 @@ void Device::releaseTo(int count) {
 
 bool Device::open() {
     char serial[VTX_SERIAL_SIZE] = {};
+    if (adapter_ && vtxSelectAdapter(adapter_->c_str()) < 0) {
+        openResult_ = -EINVAL;
+        complain_(reasonOf(-EINVAL));
+        return false;
+    }
     const BoardSetUp s = SetUpBoard(handle_, serial);
+    if (adapter_)
+        vtxSelectAdapter(nullptr);
     const auto refuse = [this](int32_t result, const std::string &message) {
         openResult_ = result < 0 ? result : -ENODEV;
         complain_(message);
@@ -97,6 +105,8 @@ bool Device::open() {
         if (step->result == -EBUSY)
             return refuse(-EBUSY, kBusy);
     }
+    if (s.found.result == vtx::kNotUnique)
+        return refuse(s.found.result, s.found.why);
     // A damaged shared board's file: the library's sentence says it all.
     if (s.found.result == -EUCLEAN && !s.found.why.empty())
         return refuse(-EUCLEAN, s.found.why);

@@ -37,8 +37,11 @@ public:
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
 
-    // Finds, opens and sets up the adapter; false (after saying why) when
-    // any step fails. Every set-up step that fails is named.
+    // Finds, opens and sets up the adapter (the one `adapter` names, beside
+    // any others the program has open; else VTX_ADAPTER's); false (after
+    // saying why) when any step fails. Every set-up step that fails is named.
+    // Several bridges and none named is refused: openResult() is then
+    // vtx::kNotUnique.
     bool open();
     // The result of the step of open() that failed (negative), 0 when none.
     int32_t openResult() const { return openResult_; }
@@ -56,6 +59,8 @@ public:
     void releaseTo(int count);
 
     const std::string &serial() const { return serial_; }
+    // The library's handle, 0 before a good open.
+    int32_t handle() const { return handle_; }
     uint8_t firmware() const { return firmware_; }
     uint8_t firmware2() const { return firmware2_; }
 

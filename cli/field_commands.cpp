@@ -75,7 +75,7 @@ int runGet(const std::vector<std::string> &names, bool json) {
     }
     board::Device device(complainer());
     if (!device.open())
-        return kDeviceFailure;
+        return openFailure(device);
     auto values = board::readEach(device, regs);
     if (!values)
         return kDeviceFailure;
@@ -114,7 +114,9 @@ int runSet(const std::vector<std::string> &assignments) {
             return complain(kUsageError, std::string(f->name) + " is given more than once");
     }
     board::Device device(complainer());
-    return device.open() && board::setFields(device, changes) ? kSuccess : kDeviceFailure;
+    if (!device.open())
+        return openFailure(device);
+    return board::setFields(device, changes) ? kSuccess : kDeviceFailure;
 }
 
 } // namespace cli

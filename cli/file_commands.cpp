@@ -24,7 +24,7 @@ std::string fileName(const std::string &path) {
 int runSave(const std::string &path) {
     board::Device device(complainer());
     if (!device.open())
-        return kDeviceFailure;
+        return openFailure(device);
     const std::vector<uint8_t> setup = chip::setupRegisters();
     const auto values = board::readEach(device, {setup.begin(), setup.end()});
     if (!values)
@@ -60,7 +60,7 @@ int runLoad(const std::string &path) {
     }
     board::Device device(complainer());
     if (!device.open())
-        return complain(kDeviceFailure, name + ": nothing was written");
+        return complain(openFailure(device), name + ": nothing was written");
     const board::LoadOutcome outcome = board::loadSetUp(device, file.entries);
     if (outcome.ok)
         return kSuccess;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "cli/messages.h"
 
+#include "vtx/adapters.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +29,10 @@ std::string quoted(const std::string &text) {
 
 board::Complaints complainer() {
     return [](const std::string &message) { complain(kDeviceFailure, message); };
+}
+
+int openFailure(const board::Device &device) {
+    return device.openResult() == vtx::kNotUnique ? kUsageError : kDeviceFailure;
 }
 
 int finishOutput(int status) {

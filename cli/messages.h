@@ -31,6 +31,10 @@ std::string quoted(const std::string &text);
 // Where the board's operations tell their failures: complain() with status 1.
 board::Complaints complainer();
 
+// The exit status for a board that did not open: 2 when the adapter was
+// not named among several bridges (nothing was touched), else 1.
+int openFailure(const board::Device &device);
+
 // Flushes standard output and checks that everything written to it arrived;
 // on failure says so ("standard output: No space left on device") and
 // returns 1 in place of a successful `status`.

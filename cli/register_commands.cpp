@@ -31,7 +31,9 @@ std::optional<uint8_t> byteArgument(const char *what, const std::string &text) {
 
 int runInfo(bool json) {
     board::Device device(complainer());
-    if (!device.open() || !device.hold())
+    if (!device.open())
+        return openFailure(device);
+    if (!device.hold())
         return kDeviceFailure;
     const auto high = device.read(chip::kPartNumberHighRegister);
     const auto low = device.read(chip::kPartNumberLowRegister);
@@ -58,7 +60,9 @@ int runInfo(bool json) {
 // "--" (null in JSON); the others are still read, and the status is 1.
 int runDump(bool json) {
     board::Device device(complainer());
-    if (!device.open() || !device.hold())
+    if (!device.open())
+        return openFailure(device);
+    if (!device.hold())
         return kDeviceFailure;
     const std::vector<board::Reading> readings = board::readAll(device);
     int status = kSuccess;
@@ -87,7 +91,9 @@ int runRead(const std::string &regText, bool force) {
         !why.empty() && !force)
         return complain(kUsageError, why + " (--force reads it all the same)");
     board::Device device(complainer());
-    if (!device.open() || !device.hold())
+    if (!device.open())
+        return openFailure(device);
+    if (!device.hold())
         return kDeviceFailure;
     const auto value = device.read(*reg);
     if (!value)
@@ -105,19 +111,25 @@ int runWrite(const std::string &regText, const std::string &valueText, bool forc
         !why.empty() && !force)
         return complain(kUsageError, why + " (--force writes it all the same)");
     board::Device device(complainer());
-    if (!device.open() || !device.hold() || !device.write(*reg, *value))
+    if (!device.open())
+        return openFailure(device);
+    if (!device.hold() || !device.write(*reg, *value))
         return kDeviceFailure;
     return kSuccess;
 }
 
 int runReset() {
     board::Device device(complainer());
-    return device.open() && board::softReset(device) ? kSuccess : kDeviceFailure;
+    if (!device.open())
+        return openFailure(device);
+    return board::softReset(device) ? kSuccess : kDeviceFailure;
 }
 
 int runSleep() {
     board::Device device(complainer());
-    return device.open() && board::sleep(device) ? kSuccess : kDeviceFailure;
+    if (!device.open())
+        return openFailure(device);
+    return board::sleep(device) ? kSuccess : kDeviceFailure;
 }
 
 } // namespace cli

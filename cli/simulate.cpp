@@ -104,7 +104,7 @@ int runSimulate(const std::string &faultText, const std::string &setting) {
     // powered chip and stays there.
     board::Device device(complainer());
     if (!device.open())
-        return kDeviceFailure;
+        return openFailure(device);
     int32_t r = 0;
     switch (known->fault) {
     case Fault::Flag:

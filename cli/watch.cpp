@@ -132,7 +132,7 @@ int watchRounds(std::vector<watch::Target> targets, int intervalMs, int count, b
             complain(kDeviceFailure, message);
     });
     if (!device.open())
-        return kDeviceFailure;
+        return openFailure(device);
     watching = true;
     watch::Watcher watcher(std::move(targets));
     const auto interval = std::chrono::milliseconds(intervalMs);

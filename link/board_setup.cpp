@@ -3,6 +3,8 @@
 
 #include <cerrno>
 
+#include "vtx/adapters.h"
+
 namespace {
 
 // The board is wired for exactly these: the adapter's I2C master at its
@@ -32,6 +34,13 @@ bool BoardSetUp::ok() const {
 BoardSetUp SetUpBoard(int32_t &handle, char *serial) {
     BoardSetUp s;
     s.found = Step(vtxFindControllers());
+    // Several bridges and none named: nobody guesses which board is ours.
+    if (s.found.result > 1) {
+        s.found.result = vtx::kNotUnique;
+        s.found.why = vtx::severalBridges(vtx::listAdapters());
+        s.version = s.found;
+        return s;
+    }
     // A board another program holds past the wait would only make each
     // further step wait as long again.
     if (s.found.result != 0 && s.found.result != -EBUSY) {

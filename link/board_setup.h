@@ -20,7 +20,10 @@ struct SetUpStep {
 };
 
 struct BoardSetUp {
-    SetUpStep found;   // vtxFindControllers: the number of adapters
+    // vtxFindControllers: the number of adapters; vtx::kNotUnique (and no
+    // further step) when it found several USB-to-I2C bridges, which only
+    // detection does: the set-up never picks one of them.
+    SetUpStep found;
     SetUpStep serial;  // not tried when none was found
     SetUpStep open;    // not tried unless the serial was read; > 0: the handle
     SetUpStep version; // tried with whatever handle there is

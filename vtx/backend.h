@@ -46,6 +46,13 @@ public:
     // so that the child's holds are its own and letting go of one never
     // ends the parent's; it holds nothing.
     virtual void afterFork() {}
+    // Where `adapter` is now ("/dev/i2c-9", "sim:bench"), for people.
+    virtual std::string where(int32_t adapter) const = 0;
+    // Whether `adapter` was pulled out and is not back yet; while it is, a
+    // descriptor (or -1) that becomes readable when a device event may have
+    // brought it back (vtx/adapters.h).
+    virtual bool unplugged(int32_t) const { return false; }
+    virtual int replugEvents(int32_t) const { return -1; }
 };
 
 // The simulated evaluation board, the process's own.

@@ -9,6 +9,10 @@
 #include <mutex>
 #include <string>
 
+namespace vtx {
+class Backend;
+}
+
 namespace vtx::detail {
 
 // Serialises the whole library: the front end's state, the backend behind it
@@ -47,6 +51,14 @@ std::string quoted(const std::string &text);
 // Runs `call` as the front end runs a library call: serialised, after
 // another thread's hold has ended, with its failure kept for vtxLastError.
 int32_t asLibraryCall(const std::function<int32_t()> &call);
+
+// Whether an unplugged bridge is opened again by the next call that finds
+// it back (vtx::setReopenUnplugged); read and set under the library's lock.
+bool &reopenUnplugged();
+
+// The backend of `handle`, or with 0 the one VTX_ADAPTER names (if a call
+// has made it); null otherwise. Under the library's lock.
+Backend *backendFor(int32_t handle);
 
 // Plugs the simulated board in, unpowered, chip at reset values.
 void resetSimBoard();

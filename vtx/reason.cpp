@@ -157,6 +157,11 @@ thread_local NotedLine noted;
 
 } // namespace
 
+bool &detail::reopenUnplugged() {
+    static bool reopen = true;
+    return reopen;
+}
+
 std::string &detail::notedProblem() {
     static auto *orphan = new std::string; // never destroyed, like the library
     return noted.alive ? noted.text : *orphan;

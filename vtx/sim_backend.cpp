@@ -203,20 +203,7 @@ public:
     // Without a file, the process's own board; with one, the board every
     // process naming it shares.
     explicit SimBackend(std::unique_ptr<detail::SharedBoardFile> shared = nullptr)
-        : shared_(std::move(shared)) {
-        active() = this;
-    }
-    ~SimBackend() override {
-        if (active() == this)
-            active() = nullptr;
-    }
-
-    // The simulated board the library has chosen, if it has chosen one: where
-    // the fault inputs of vtx/sim.h act.
-    static SimBackend *&active() {
-        static SimBackend *backend = nullptr;
-        return backend;
-    }
+        : shared_(std::move(shared)) {}
 
     template <typename F> int32_t onBoard(F &&call) { return withBoard(call); }
 
@@ -304,6 +291,7 @@ public:
     }
 
     std::string driver(int32_t) const override { return kSimDriver; }
+    std::string where(int32_t) const override { return shared_ ? "sim:" + shared_->name() : "sim"; }
     // The process's own board has no one to be held against.
     int32_t lock(int32_t adapter, int32_t timeoutMs) override {
         if (adapter != 0)
@@ -442,6 +430,15 @@ void unplug() {
     board().powered = false;
 }
 
+void plugIn() {
+    std::lock_guard lock(detail::libraryMutex());
+    board().plugged = true;
+}
+
+void freshBoard() {
+    detail::resetSimBoard();
+}
+
 bool powered() {
     std::lock_guard lock(detail::libraryMutex());
     return board().powered;
@@ -468,11 +465,16 @@ void setChipRegister(uint8_t reg, uint8_t value) {
 namespace vtx::sim {
 namespace {
 
-// On the board the library has chosen, as a library call; -ENODEV when
-// that is no simulated board. `change` gives 0 or a negative result.
-template <typename F> int32_t onChosenBoard(F &&change) {
+SimBackend *simBackendFor(int32_t handle) {
+    return dynamic_cast<SimBackend *>(detail::backendFor(handle));
+}
+
+// On the board of `handle` (0: the one VTX_ADAPTER chose), as a library
+// call; -ENODEV when that is no simulated board. `change` gives 0 or a
+// negative result.
+template <typename F> int32_t onChosenBoard(int32_t handle, F &&change) {
     return detail::asLibraryCall([&] {
-        SimBackend *backend = SimBackend::active();
+        SimBackend *backend = simBackendFor(handle);
         if (!backend)
             return -ENODEV;
         return backend->onBoard([&](Board &b) { return change(b); });
@@ -481,13 +483,13 @@ template <typename F> int32_t onChosenBoard(F &&change) {
 
 } // namespace
 
-bool simulatedBoardInUse() {
+bool simulatedBoardInUse(int32_t handle) {
     std::lock_guard lock(detail::libraryMutex());
-    return SimBackend::active() != nullptr;
+    return simBackendFor(handle) != nullptr;
 }
 
-int32_t setFaultFlags(uint8_t raise, uint8_t clear) {
-    return onChosenBoard([&](Board &b) {
+int32_t setFaultFlags(uint8_t raise, uint8_t clear, int32_t handle) {
+    return onChosenBoard(handle, [&](Board &b) {
         // An unpowered chip latches nothing: the flag would be lost unseen.
         if (raise && !b.chipPowered()) {
             detail::noteProblem("the chip is unpowered, so it cannot raise a fault flag; switch "
@@ -499,17 +501,17 @@ int32_t setFaultFlags(uint8_t raise, uint8_t clear) {
     });
 }
 
-int32_t setBoardSupply(bool on) {
-    return onChosenBoard([&](Board &b) {
+int32_t setBoardSupply(bool on, int32_t handle) {
+    return onChosenBoard(handle, [&](Board &b) {
         b.setPower(b.powered, !on);
         return 0;
     });
 }
 
-int32_t failNext(int32_t reads, int32_t writes) {
+int32_t failNext(int32_t reads, int32_t writes, int32_t handle) {
     if (reads > 0xFFFF || writes > 0xFFFF)
         return -EINVAL;
-    return onChosenBoard([&](Board &b) {
+    return onChosenBoard(handle, [&](Board &b) {
         if (reads >= 0)
             b.failReads = static_cast<uint16_t>(reads);
         if (writes >= 0)

@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The adapter library's front end: it owns the handles, checks every argument
-// before a backend sees it, writes the trace and dispatches to the one backend
-// chosen from VTX_ADAPTER. Backends only ever see their own adapter indices.
+// before a backend sees it, writes the trace and dispatches to the backend of
+// each handle: one backend per adapter name, the one VTX_ADAPTER names and
+// those vtxSelectAdapter names. Backends only ever see their own adapter
+// indices.
 #include "vtx/vtx.h"
 
 #include "vtx/adapter_name.h"
+#include "vtx/adapters.h"
 #include "vtx/backend.h"
 #include "vtx/file_lock.h"
 #include "vtx/holds.h"
+#include "vtx/i2cdev/detect.h"
 #include "vtx/internal.h"
 #include "vtx/interrupt.h"
 #include "vtx/reason.h"
@@ -23,12 +27,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <new>
 #include <optional>
+#include <poll.h>
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -53,6 +60,7 @@ public:
     int32_t registerRead(int32_t, uint16_t, uint8_t) override { return -ENODEV; }
     int32_t lock(int32_t, int32_t) override { return -ENODEV; }
     int32_t unlock(int32_t) override { return -ENODEV; }
+    std::string where(int32_t) const override { return {}; }
 };
 
 constexpr size_t kCallCount = static_cast<size_t>(test::Call::Unlock) + 1;
@@ -65,15 +73,24 @@ struct Hold {
     std::thread::id owner;
 };
 
+// What a handle stands for: an adapter of one backend, and its hold.
+struct Handle {
+    Backend *backend = nullptr;
+    int32_t adapter = -1;
+    Hold hold;
+};
+
 struct Library {
     bool traceChosen = false;
     FILE *traceFile = nullptr;
     test::TraceSink traceSink;
-    std::unique_ptr<Backend> backend;
-    // Handle h (1, 2, ...) is adapters[h - 1], the backend's adapter index,
-    // and holds[h - 1] its hold.
-    std::vector<int32_t> adapters;
-    std::vector<Hold> holds;
+    // VTX_ADAPTER as the first call found it.
+    std::string defaultName;
+    // One backend per adapter name, made when a find or open first names it
+    // and kept until the process ends, as its handles are.
+    std::map<std::string, std::unique_ptr<Backend>> backends;
+    // Handle h (1, 2, ...) is handles[h - 1].
+    std::vector<Handle> handles;
     // Set in a child process by fork(): the backend must not use its
     // parent's descriptors, nor let go of the parent's locks.
     bool forked = false;
@@ -96,7 +113,7 @@ std::condition_variable_any &holdEnded() {
     return *cv;
 }
 
-int32_t endHold(Hold &hold, int32_t adapter);
+int32_t endHold(Handle &handle);
 
 // What the library keeps for each thread: why its last call that failed,
 // failed, and whether its last wait for another thread's hold ran out.
@@ -107,6 +124,8 @@ struct ThreadState {
     bool gaveUp = false;
     bool holding = false;
     bool alive = true;
+    // vtxSelectAdapter's name, or VTX_ADAPTER's when unset.
+    std::optional<std::string> selected;
     ~ThreadState();
 };
 thread_local ThreadState threadState;
@@ -122,10 +141,9 @@ ThreadState::~ThreadState() {
     if (!holding)
         return;
     std::lock_guard lock(detail::libraryMutex());
-    Library &l = lib();
-    for (size_t i = 0; i < l.holds.size(); ++i) {
-        if (l.holds[i].count > 0 && l.holds[i].owner == std::this_thread::get_id())
-            endHold(l.holds[i], l.adapters[i]);
+    for (Handle &h : lib().handles) {
+        if (h.hold.count > 0 && h.hold.owner == std::this_thread::get_id())
+            endHold(h);
     }
 }
 
@@ -135,56 +153,49 @@ void afterForkInChild() {
     new (&detail::libraryMutex()) std::recursive_mutex;
     new (&holdEnded()) std::condition_variable_any;
     Library &l = lib();
-    for (Hold &hold : l.holds)
-        hold = Hold();
+    for (Handle &h : l.handles)
+        h.hold = Hold();
     l.forked = true;
     mine().holding = false;
 }
-std::unique_ptr<Backend> chooseBackend() {
-    const char *env = std::getenv("VTX_ADAPTER");
-    const std::string name = env ? env : "";
+std::unique_ptr<Backend> makeBackend(const std::string &name) {
     std::unique_ptr<Backend> backend;
-    if (name == "sim")
+    if (name == "sim") {
         backend = makeSimBackend();
-    else if (name.rfind("sim:", 0) == 0)
-        backend = makeSharedSimBackend(name.substr(4));
-    else if (name.empty())
-        backend = makeI2cDevBackend("");
-    else if (name[0] == '/')
+    } else if (name.rfind("sim:", 0) == 0) {
+        backend = makeSharedSimBackend(name.substr(4)); // says why it will not
+    } else if (const std::string why = adapterNameProblem(name); !why.empty()) {
+        // Only VTX_ADAPTER gets here: vtxSelectAdapter refuses such a name.
+        detail::tell("VTX_ADAPTER=" + why);
+        detail::noteProblem("VTX_ADAPTER=" + why);
+    } else {
         backend = makeI2cDevBackend(name);
-    else {
-        const std::string line = "VTX_ADAPTER=" + adapterNameProblem(name);
-        detail::tell(line);
-        detail::noteProblem(line);
     }
     if (!backend)
         backend = std::make_unique<NoAdapterBackend>();
     return backend;
 }
 
+// The backend of adapter `name`, made on first use.
+Backend &backendNamed(const std::string &name) {
+    std::unique_ptr<Backend> &b = lib().backends[name];
+    if (!b)
+        b = makeBackend(name);
+    return *b;
+}
+
+// The backend this thread's finds and opens go to.
 Backend &backend() {
-    Library &l = lib();
-    if (l.forked) {
-        l.forked = false;
-        if (l.backend)
-            l.backend->afterFork();
-    }
-    if (!l.backend) {
-        l.backend = chooseBackend();
-#ifdef VTX_TEST_HOOKS
-        if (const char *delay = std::getenv("VTX_TEST_READ_DELAY_MS"))
-            l.readDelayMs = std::atoi(delay);
-#endif
-    }
-    return *l.backend;
+    const ThreadState &me = mine();
+    return backendNamed(me.selected ? *me.selected : lib().defaultName);
 }
 
 // Whether a thread other than this one holds `handle` (0: any handle).
 bool heldElsewhere(int32_t handle) {
-    const auto &holds = lib().holds;
-    for (size_t i = 0; i < holds.size(); ++i) {
-        if ((handle == 0 || i + 1 == static_cast<size_t>(handle)) && holds[i].count > 0 &&
-            holds[i].owner != std::this_thread::get_id())
+    const auto &handles = lib().handles;
+    for (size_t i = 0; i < handles.size(); ++i) {
+        if ((handle == 0 || i + 1 == static_cast<size_t>(handle)) && handles[i].hold.count > 0 &&
+            handles[i].hold.owner != std::this_thread::get_id())
             return true;
     }
     return false;
@@ -199,9 +210,21 @@ public:
         (void)forkHandler;
         Library &l = lib();
         detail::notedProblem().clear();
+        if (l.forked) {
+            l.forked = false;
+            for (auto &[name, b] : l.backends)
+                if (b)
+                    b->afterFork();
+        }
         if (l.traceChosen)
             return;
         l.traceChosen = true;
+        if (const char *name = std::getenv("VTX_ADAPTER"))
+            l.defaultName = name;
+#ifdef VTX_TEST_HOOKS
+        if (const char *delay = std::getenv("VTX_TEST_READ_DELAY_MS"))
+            l.readDelayMs = std::atoi(delay);
+#endif
         const char *path = std::getenv("VTX_TRACE");
         if (!path || !*path)
             return;
@@ -287,26 +310,32 @@ std::optional<int32_t> forced(test::Call call) {
 }
 
 // A forced result stands in for the backend, which then sees nothing.
-template <typename F> int32_t dispatch(test::Call call, F &&toBackend) {
+template <typename F> int32_t dispatch(test::Call call, Backend &b, F &&toBackend) {
     if (const auto r = forced(call))
         return *r;
-    return toBackend(backend());
+    return toBackend(b);
 }
 
 // The same for a register call, which may also be forced for one register.
-template <typename F> int32_t dispatchAt(test::Call call, uint8_t reg, F &&toBackend) {
+template <typename F> int32_t dispatchAt(test::Call call, uint8_t reg, Backend &b, F &&toBackend) {
     const auto &at = lib().forcedAt;
     if (const auto it = at.find({call, reg}); it != at.end())
         return it->second;
-    return dispatch(call, std::forward<F>(toBackend));
+    return dispatch(call, b, std::forward<F>(toBackend));
 }
 
-bool adapterOf(int32_t handle, int32_t &adapter) {
-    const auto &adapters = lib().adapters;
-    if (handle < 1 || static_cast<size_t>(handle) > adapters.size())
-        return false;
-    adapter = adapters[handle - 1];
-    return true;
+// The backend and adapter of `handle`; false for a handle the library did
+// not hand out. Backends live as long as the library, so the pointer stays
+// good across a wait that lets go of the library.
+bool adapterOf(int32_t handle, Backend *&backend, int32_t &adapter);
+
+// What `handle` stands for; null for a handle the library did not hand out.
+// Valid until the next open, which may grow the table.
+Handle *handleOf(int32_t handle) {
+    auto &handles = lib().handles;
+    if (handle < 1 || static_cast<size_t>(handle) > handles.size())
+        return nullptr;
+    return &handles[handle - 1];
 }
 
 // Keeps why a call failed for vtxLastError: what the library told during the
@@ -315,10 +344,9 @@ bool adapterOf(int32_t handle, int32_t &adapter) {
 void noteResult(int32_t r, int32_t handle, int device) {
     if (r >= 0)
         return;
-    Library &l = lib();
     ThreadState &me = mine();
-    int32_t adapter = -1;
-    const bool opened = adapterOf(handle, adapter);
+    const Handle *h = handleOf(handle);
+    const bool opened = h != nullptr;
     me.lastResult = r;
     // A call on a handle that was never handed out fails because the find or
     // the open did: their reason stays the one to give.
@@ -327,26 +355,37 @@ void noteResult(int32_t r, int32_t handle, int device) {
     if (!detail::notedProblem().empty())
         me.lastText = detail::notedProblem();
     else
-        me.lastText = reason(r, device, opened && l.backend ? l.backend->driver(adapter) : "");
+        me.lastText = reason(r, device, opened ? h->backend->driver(h->adapter) : "");
 }
 
-int32_t handleFor(int32_t adapter) {
-    auto &adapters = lib().adapters;
+bool adapterOf(int32_t handle, Backend *&backend, int32_t &adapter) {
+    const Handle *h = handleOf(handle);
+    if (!h)
+        return false;
+    backend = h->backend;
+    adapter = h->adapter;
+    return true;
+}
+
+int32_t handleFor(Backend &backend, int32_t adapter) {
+    auto &handles = lib().handles;
     // Opening an adapter again gives back its handle: there is no close, and
     // a handle per open would let a retrying caller grow the table forever.
-    const auto it = std::find(adapters.begin(), adapters.end(), adapter);
-    if (it != adapters.end())
-        return static_cast<int32_t>(it - adapters.begin()) + 1;
-    adapters.push_back(adapter);
-    lib().holds.emplace_back();
-    return static_cast<int32_t>(adapters.size());
+    const auto it = std::find_if(handles.begin(), handles.end(), [&](const Handle &h) {
+        return h.backend == &backend && h.adapter == adapter;
+    });
+    if (it != handles.end())
+        return static_cast<int32_t>(it - handles.begin()) + 1;
+    handles.push_back({&backend, adapter, Hold()});
+    return static_cast<int32_t>(handles.size());
 }
 
 // Let go even when the backend complains: the hold is over either way.
-int32_t endHold(Hold &hold, int32_t adapter) {
-    hold = Hold();
+int32_t endHold(Handle &h) {
+    h.hold = Hold();
     holdEnded().notify_all();
-    return dispatch(test::Call::Unlock, [&](Backend &b) { return b.unlock(adapter); });
+    return dispatch(test::Call::Unlock, *h.backend,
+                    [&](Backend &b) { return b.unlock(h.adapter); });
 }
 
 } // namespace
@@ -416,16 +455,59 @@ int32_t detail::asLibraryCall(const std::function<int32_t()> &call) {
     return r;
 }
 
+namespace {
+
+// A USB port path as sysfs spells it: the root hub's number, '-', then a
+// port number for each hub on the way, joined by '.' ("1-2.3").
+bool isPortPath(const std::string &port) {
+    const size_t dash = port.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == port.size())
+        return false;
+    bool digitBefore = false;
+    for (size_t i = 0; i < port.size(); ++i) {
+        const char c = port[i];
+        if (c >= '0' && c <= '9') {
+            digitBefore = true;
+        } else if ((c == '.' && i > dash) || i == dash) {
+            if (!digitBefore)
+                return false;
+            digitBefore = false;
+        } else {
+            return false;
+        }
+    }
+    return digitBefore;
+}
+
+} // namespace
+
 std::string adapterNameProblem(const std::string &name) {
     if (name.rfind("sim:", 0) == 0) {
         const std::string why = detail::SharedBoardFile::nameProblem(name.substr(4));
         return why.empty() ? why : detail::quoted(name) + ": " + why;
     }
+    if (name.rfind(kSerialPrefix, 0) == 0) {
+        const std::string serial = name.substr(sizeof kSerialPrefix - 1);
+        const bool printable = std::all_of(serial.begin(), serial.end(),
+                                           [](char c) { return c >= 0x20 && c <= 0x7E; });
+        if (serial.empty() || serial.size() > VTX_SERIAL_SIZE - 1 || !printable)
+            return detail::quoted(name) +
+                   ": a USB serial number is 1 to 63 printable characters (xq4620 adapters "
+                   "lists the bridges' names)";
+        return "";
+    }
+    if (name.rfind(kPortPrefix, 0) == 0) {
+        if (!isPortPath(name.substr(sizeof kPortPrefix - 1)))
+            return detail::quoted(name) +
+                   ": a USB port path is the hub's number and the ports on the way, as in "
+                   "usb-port:1-2.3 (xq4620 adapters lists the bridges' names)";
+        return "";
+    }
     if (name.empty() || name == "sim" || name[0] == '/')
         return "";
     return detail::quoted(name) +
-           " is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, or leave it unset for USB "
-           "adapters";
+           " is not an adapter; use sim, sim:NAME, a /dev/i2c-N path, usb:SERIAL, "
+           "usb-port:PORT, or leave it unset for USB adapters";
 }
 
 } // namespace vtx
@@ -434,10 +516,10 @@ using vtx::test::Call;
 
 int32_t vtxFindControllers(void) {
     vtx::CallScope scope;
-    vtx::backend(); // chosen here even when the result is forced
+    vtx::Backend &backend = vtx::backend(); // chosen here even when the result is forced
     int32_t r = scope.awaitTurn(0);
     if (r == 0)
-        r = vtx::dispatch(Call::FindControllers,
+        r = vtx::dispatch(Call::FindControllers, backend,
                           [](vtx::Backend &b) { return b.findControllers(); });
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxFindControllers() = %d", r));
@@ -485,18 +567,36 @@ int32_t vtxOpen(const char *serial) {
         ;
     else if (auto f = vtx::forced(Call::Open))
         r = *f;
-    else if ((r = vtx::backend().open(serial)) >= 0)
-        r = vtx::handleFor(r);
+    else if (vtx::Backend &b = vtx::backend(); (r = b.open(serial)) >= 0)
+        r = vtx::handleFor(b, r);
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxOpen(%s) = %d", vtx::quoted(serial).c_str(), r));
     vtx::noteResult(r, 0, -1);
     return r;
 }
 
+int32_t vtxSelectAdapter(const char *name) {
+    vtx::CallScope scope;
+    int32_t r = 0;
+    if (!name) {
+        vtx::mine().selected.reset();
+    } else if (const std::string why = vtx::adapterNameProblem(name); !why.empty()) {
+        vtx::detail::noteProblem(why);
+        r = -EINVAL;
+    } else {
+        vtx::mine().selected = name;
+    }
+    if (vtx::tracing())
+        vtx::emit(vtx::format("vtxSelectAdapter(%s) = %d", vtx::quoted(name).c_str(), r));
+    vtx::noteResult(r, 0, -1);
+    return r;
+}
+
 int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length) {
     vtx::CallScope scope;
+    vtx::Backend *backend = nullptr;
     int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter)) {
+    if (!vtx::adapterOf(handle, backend, adapter)) {
         r = -EBADF;
     } else if (!buffer || length < vtx::kMinVersionLength || length > vtx::kMaxVersionLength) {
         r = -EINVAL;
@@ -504,7 +604,7 @@ int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length)
         std::memset(buffer, 0, length);
     } else {
         std::memset(buffer, 0, length);
-        r = vtx::dispatch(Call::FirmwareVersion_Read, [&](vtx::Backend &b) {
+        r = vtx::dispatch(Call::FirmwareVersion_Read, *backend, [&](vtx::Backend &b) {
             return b.firmwareVersion(adapter, buffer, length);
         });
     }
@@ -523,11 +623,12 @@ int32_t vtxFirmwareVersion_Read(int32_t handle, uint8_t *buffer, int32_t length)
 
 int32_t vtxI2C_Control(int32_t handle, int32_t speed, int32_t pullups, int32_t enable) {
     vtx::CallScope scope;
+    vtx::Backend *backend = nullptr;
     int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter))
+    if (!vtx::adapterOf(handle, backend, adapter))
         r = -EBADF;
     else if ((r = scope.awaitTurn(handle)) == 0)
-        r = vtx::dispatch(Call::I2C_Control, [&](vtx::Backend &b) {
+        r = vtx::dispatch(Call::I2C_Control, *backend, [&](vtx::Backend &b) {
             return b.i2cControl(adapter, speed, pullups, enable);
         });
     if (vtx::tracing())
@@ -543,11 +644,12 @@ int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t
     vtx::CallScope scope;
     const vtx::GpioConfig cfg = {cfg0, cfg1, cfg2, cfg3,  cfg4,  cfg5, cfg6,
                                  cfg7, cfg8, cfg9, cfg10, cfg11, cfg12};
+    vtx::Backend *backend = nullptr;
     int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter))
+    if (!vtx::adapterOf(handle, backend, adapter))
         r = -EBADF;
     else if ((r = scope.awaitTurn(handle)) == 0)
-        r = vtx::dispatch(Call::GPIO_WriteControl,
+        r = vtx::dispatch(Call::GPIO_WriteControl, *backend,
                           [&](vtx::Backend &b) { return b.gpioWriteControl(adapter, cfg); });
     if (vtx::tracing()) {
         std::string line = vtx::format("vtxGPIO_WriteControl(%d", handle);
@@ -561,11 +663,12 @@ int32_t vtxGPIO_WriteControl(int32_t handle, int32_t cfg0, int32_t cfg1, int32_t
 
 int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage) {
     vtx::CallScope scope;
+    vtx::Backend *backend = nullptr;
     int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter))
+    if (!vtx::adapterOf(handle, backend, adapter))
         r = -EBADF;
     else if ((r = scope.awaitTurn(handle)) == 0)
-        r = vtx::dispatch(Call::Power_WriteControl, [&](vtx::Backend &b) {
+        r = vtx::dispatch(Call::Power_WriteControl, *backend, [&](vtx::Backend &b) {
             return b.powerWriteControl(adapter, supplyOn, voltage);
         });
     if (vtx::tracing())
@@ -577,13 +680,14 @@ int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage)
 
 int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8_t value) {
     vtx::CallScope scope;
+    vtx::Backend *backend = nullptr;
     int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter))
+    if (!vtx::adapterOf(handle, backend, adapter))
         r = -EBADF;
     else if (device > vtx::kMaxDevice)
         r = -EINVAL;
     else if ((r = scope.awaitTurn(handle)) == 0)
-        r = vtx::dispatchAt(Call::I2C_RegisterWrite, reg, [&](vtx::Backend &b) {
+        r = vtx::dispatchAt(Call::I2C_RegisterWrite, reg, *backend, [&](vtx::Backend &b) {
             return b.registerWrite(adapter, device, reg, value);
         });
     if (vtx::tracing())
@@ -597,13 +701,14 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
     int32_t r, delayMs;
     {
         vtx::CallScope scope;
+        vtx::Backend *backend = nullptr;
         int32_t adapter;
-        if (!vtx::adapterOf(handle, adapter))
+        if (!vtx::adapterOf(handle, backend, adapter))
             r = -EBADF;
         else if (device > vtx::kMaxDevice)
             r = -EINVAL;
         else if ((r = scope.awaitTurn(handle)) == 0)
-            r = vtx::dispatchAt(Call::I2C_RegisterRead, reg, [&](vtx::Backend &b) {
+            r = vtx::dispatchAt(Call::I2C_RegisterRead, reg, *backend, [&](vtx::Backend &b) {
                 return b.registerRead(adapter, device, reg);
             });
         if (vtx::tracing())
@@ -629,12 +734,13 @@ int32_t vtxLastError(char *text, int32_t size) {
 
 int32_t vtxLock(int32_t handle, int32_t timeout_ms) {
     vtx::CallScope scope;
+    vtx::Backend *backend = nullptr;
     int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter)) {
+    if (!vtx::adapterOf(handle, backend, adapter)) {
         r = -EBADF;
     } else if (timeout_ms < 0) {
         r = -EINVAL;
-    } else if (vtx::Hold &hold = vtx::lib().holds[handle - 1];
+    } else if (vtx::Hold &hold = vtx::lib().handles[handle - 1].hold;
                hold.count > 0 && hold.owner == std::this_thread::get_id()) {
         ++hold.count;
         r = 0;
@@ -649,11 +755,12 @@ int32_t vtxLock(int32_t handle, int32_t timeout_ms) {
                                     std::chrono::steady_clock::now() - start)
                                     .count();
             const auto left = static_cast<int32_t>(std::max<int64_t>(0, timeout_ms - waited));
-            r = vtx::dispatch(Call::Lock, [&](vtx::Backend &b) { return b.lock(adapter, left); });
+            r = vtx::dispatch(Call::Lock, *backend,
+                              [&](vtx::Backend &b) { return b.lock(adapter, left); });
         }
         if (r == 0) {
             // The table may have grown while this thread waited.
-            vtx::Hold &now = vtx::lib().holds[handle - 1];
+            vtx::Hold &now = vtx::lib().handles[handle - 1].hold;
             now.count = 1;
             now.owner = std::this_thread::get_id();
             vtx::mine().holding = true;
@@ -666,16 +773,17 @@ int32_t vtxLock(int32_t handle, int32_t timeout_ms) {
 
 int32_t vtxUnlock(int32_t handle) {
     vtx::CallScope scope;
+    vtx::Backend *backend = nullptr;
     int32_t adapter, r;
-    if (!vtx::adapterOf(handle, adapter)) {
+    if (!vtx::adapterOf(handle, backend, adapter)) {
         r = -EBADF;
-    } else if (vtx::Hold &hold = vtx::lib().holds[handle - 1];
+    } else if (vtx::Hold &hold = vtx::lib().handles[handle - 1].hold;
                hold.count == 0 || hold.owner != std::this_thread::get_id()) {
         r = -EPERM;
     } else if (--hold.count > 0) {
         r = 0;
     } else {
-        r = vtx::endHold(hold, adapter);
+        r = vtx::endHold(vtx::lib().handles[handle - 1]);
     }
     if (vtx::tracing())
         vtx::emit(vtx::format("vtxUnlock(%d) = %d", handle, r));
@@ -686,23 +794,99 @@ namespace vtx {
 
 int32_t heldByThisThread(int32_t handle) {
     CallScope scope;
+    Backend *backend = nullptr;
     int32_t adapter;
-    if (!adapterOf(handle, adapter))
+    if (!adapterOf(handle, backend, adapter))
         return 0;
-    const Hold &hold = lib().holds[handle - 1];
+    const Hold &hold = lib().handles[handle - 1].hold;
     return hold.owner == std::this_thread::get_id() ? hold.count : 0;
+}
+
+void setReopenUnplugged(bool reopen) {
+    CallScope scope;
+    detail::reopenUnplugged() = reopen;
+}
+
+std::string whereIs(int32_t handle) {
+    CallScope scope;
+    Backend *backend = nullptr;
+    int32_t adapter;
+    return adapterOf(handle, backend, adapter) ? backend->where(adapter) : std::string();
+}
+
+bool unplugged(int32_t handle) {
+    CallScope scope;
+    Backend *backend = nullptr;
+    int32_t adapter;
+    return adapterOf(handle, backend, adapter) && backend->unplugged(adapter);
+}
+
+int32_t awaitReplug(int32_t handle, int32_t timeoutMs) {
+    int events = -1;
+    {
+        CallScope scope;
+        Backend *backend = nullptr;
+        int32_t adapter;
+        if (!adapterOf(handle, backend, adapter))
+            return -EBADF;
+        if (!backend->unplugged(adapter))
+            return 0;
+        // A copy, so that a reopen by another thread meanwhile cannot take
+        // the descriptor from under this wait.
+        if (const int fd = backend->replugEvents(adapter); fd >= 0)
+            events = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    }
+    // Outside the library's lock: other threads' calls go on meanwhile.
+    detail::WaitClock clock;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    int32_t r = -ETIMEDOUT;
+    for (;;) {
+        if (clock.interrupted()) {
+            r = -EINTR;
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            break;
+        pollfd p{events, POLLIN, 0};
+        const int slice = static_cast<int>(std::min<int64_t>(left, kInterruptCheckMs));
+        if (events < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+        else if (::poll(&p, 1, slice) > 0) {
+            r = 0;
+            break;
+        }
+    }
+    if (events >= 0)
+        ::close(events);
+    return r;
+}
+
+Backend *detail::backendFor(int32_t handle) {
+    Library &l = lib();
+    if (handle == 0) {
+        const auto it = l.backends.find(l.defaultName);
+        return it == l.backends.end() ? nullptr : it->second.get();
+    }
+    Backend *backend = nullptr;
+    int32_t adapter;
+    return adapterOf(handle, backend, adapter) ? backend : nullptr;
 }
 
 int32_t unlockFor(int32_t handle, std::thread::id owner) {
     CallScope scope;
+    Backend *backend = nullptr;
     int32_t adapter;
-    if (!adapterOf(handle, adapter))
+    if (!adapterOf(handle, backend, adapter))
         return -EBADF;
-    Hold &hold = lib().holds[handle - 1];
+    Hold &hold = lib().handles[handle - 1].hold;
     if (hold.count == 0 || hold.owner != owner)
         return -EPERM;
     if (--hold.count == 0)
-        endHold(hold, adapter);
+        endHold(lib().handles[handle - 1]);
     return 0;
 }
 

@@ -37,6 +37,15 @@ int32_t vtxGetSerialNumber(int32_t index, char *serial);
 /* Opens the adapter with that serial number; returns its handle (> 0). */
 int32_t vtxOpen(const char *serial);
 
+/* Makes this thread's vtxFindControllers, vtxGetSerialNumber and vtxOpen
+ * look at the adapter `name` names, as VTX_ADAPTER would (sim, sim:NAME,
+ * /dev/i2c-N, usb:SERIAL, usb-port:PORT, "" for detection; vtx/adapters.h),
+ * instead of at VTX_ADAPTER's, so that one program opens several adapters
+ * side by side, each with its own handle, hold and backend. NULL goes back
+ * to VTX_ADAPTER. Handles already open stay as they are. -EINVAL (with the
+ * reason for vtxLastError) for a name that is nothing VTX_ADAPTER takes. */
+int32_t vtxSelectAdapter(const char *name);
+
 /* Fills `length` bytes (at least 4) of `buffer` with the firmware version:
  * bytes 0 and 1 the adapter's major and minor, bytes 2 and 3 the second
  * firmware's major and minor, further bytes 0. */

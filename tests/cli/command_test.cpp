@@ -785,7 +785,8 @@ TEST_F(CommandTest, SimulateDrivesASharedSimulatedBoardOnly) {
         {"sim:../x", only + "VTX_ADAPTER=\"sim:../x\": \"../x\" is not a board name (letters, "
                             "digits, '.', '_' and '-', up to 64, not starting with '.')\n"},
         {"bogus", only + "VTX_ADAPTER=\"bogus\" is not an adapter; use sim, sim:NAME, a "
-                         "/dev/i2c-N path, or leave it unset for USB adapters\n"},
+                         "/dev/i2c-N path, usb:SERIAL, usb-port:PORT, or leave it unset for USB "
+                         "adapters\n"},
         {dir + "/i2c-9",
          only + "no adapter found (VTX_ADAPTER=" + dir + "/i2c-9: No such file or directory)\n"},
         {"/dev/null", only + "the adapter here is real hardware (VTX_ADAPTER=/dev/null)\n"},

@@ -109,7 +109,9 @@ TEST_F(SimTest, BadTraceFileOrAdapterNameCostsOneLineOnStderr) {
         int32_t found;
     } cases[] = {
         {"/nonexistent-dir/trace.log", "sim", "/nonexistent-dir/trace.log", 1},
-        {nullptr, "usb", "sim, sim:NAME, a /dev/i2c-N path, or leave it unset", 0},
+        {nullptr, "usb", "sim, sim:NAME, a /dev/i2c-N path, usb:SERIAL, usb-port:PORT, or leave",
+         0},
+        {nullptr, "usb-port:1-", "\"usb-port:1-\": a USB port path is", 0},
         {nullptr, "sim:", "\"\" is not a board name", 0},
         {nullptr, "sim:../../etc/x", "\"../../etc/x\" is not a board name", 0},
         {nullptr, "sim:.hidden", "\".hidden\" is not a board name", 0},

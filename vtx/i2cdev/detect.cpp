@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "vtx/i2cdev/detect.h"
 
+#include "vtx/adapters.h"
 #include "vtx/vtx.h"
 
 #include <algorithm>
@@ -74,22 +75,46 @@ int bcdOrRaw(unsigned byte) {
 
 } // namespace
 
+namespace {
+
+struct BridgeDriver {
+    const char *driver;  // as the driver appears in sysfs
+    const char *product; // as people call the bridge
+};
+
+// The USB I2C bus drivers of drivers/i2c/busses and the HID bridges. A TV
+// tuner or capture stick also puts an I2C bus on USB, for its own chips;
+// its driver is not listed here.
+const BridgeDriver kBridgeDrivers[] = {
+    {"i2c-tiny-usb", "i2c-tiny-usb"}, {"cp2112", "CP2112"},
+    {"mcp2221", "MCP2221"},           {"ft260", "FT260"},
+    {"i2c-diolan-u2c", "U2C-12"},     {"RobotFuzz Open Source InterFace, OSIF", "OSIF"},
+    {"viperboard-i2c", "Viperboard"}, {"dln2-i2c", "DLN-2"},
+    {"i2c-cp2615", "CP2615"},
+};
+
+} // namespace
+
 const std::vector<std::string> &bridgeDrivers() {
-    // The USB I2C bus drivers of drivers/i2c/busses and the HID bridges, as
-    // their drivers appear in sysfs. A TV tuner or capture stick also puts
-    // an I2C bus on USB, for its own chips; its driver is not listed here.
-    static const std::vector<std::string> names = {
-        "i2c-tiny-usb",                          // i2c-tiny-usb and clones
-        "cp2112",                                // HID: CP2112
-        "mcp2221",                               // HID: MCP2221 / MCP2221A
-        "ft260",                                 // HID: FT260
-        "i2c-diolan-u2c",                        // Diolan U2C-12
-        "RobotFuzz Open Source InterFace, OSIF", // RobotFuzz OSIF
-        "viperboard-i2c",                        // Nano River Viperboard
-        "dln2-i2c",                              // Diolan DLN-2
-        "i2c-cp2615",                            // CP2615
-    };
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const BridgeDriver &d : kBridgeDrivers)
+            list.emplace_back(d.driver);
+        return list;
+    }();
     return names;
+}
+
+std::string bridgeProduct(const std::string &driver) {
+    for (const BridgeDriver &d : kBridgeDrivers) {
+        if (driver == d.driver)
+            return d.product;
+    }
+    return {};
+}
+
+std::string BusInfo::port() const {
+    return usb() ? fs::path(usbDevice).filename().string() : std::string();
 }
 
 bool BusInfo::bridge() const {
@@ -209,6 +234,33 @@ std::vector<Controller> bridgeControllers(const std::vector<BusInfo> &buses) {
         }
     }
     return list;
+}
+
+std::string nameOf(const BusInfo &bus, const std::vector<BusInfo> &buses) {
+    if (!bus.bridge())
+        return "/dev/" + bus.name;
+    const bool shared = std::any_of(buses.begin(), buses.end(), [&](const BusInfo &other) {
+        return other.bridge() && other.name != bus.name && other.serial == bus.serial;
+    });
+    if (usableAsLabel(bus.serial) && !shared)
+        return kSerialPrefix + bus.serial;
+    return kPortPrefix + bus.port();
+}
+
+bool isBridgeName(const std::string &name) {
+    return name.rfind(kSerialPrefix, 0) == 0 || name.rfind(kPortPrefix, 0) == 0;
+}
+
+std::vector<BusInfo> matching(const std::string &name, const std::vector<BusInfo> &buses) {
+    std::vector<BusInfo> found;
+    const bool byPort = name.rfind(kPortPrefix, 0) == 0;
+    const std::string wanted =
+        name.substr(byPort ? sizeof kPortPrefix - 1 : sizeof kSerialPrefix - 1);
+    for (const BusInfo &bus : buses) {
+        if (bus.bridge() && (byPort ? bus.port() : bus.serial) == wanted)
+            found.push_back(bus);
+    }
+    return found;
 }
 
 bool parseBcdDevice(const std::string &text, uint8_t &major, uint8_t &minor) {

@@ -19,6 +19,8 @@ struct BusInfo {
     std::string driver;    // driver of the nearest device above the adapter that has one
 
     bool usb() const { return !usbDevice.empty(); }
+    // The USB port path the device sits in ("1-2.3"), "" when not on USB.
+    std::string port() const;
     // On USB and driven by a USB-to-I2C bridge driver: the only kind of bus
     // ever used without the user naming it.
     bool bridge() const;
@@ -27,6 +29,10 @@ struct BusInfo {
 // The kernel drivers of USB-to-I2C bridges, by the name they register in
 // sysfs (/sys/bus/*/drivers/NAME).
 const std::vector<std::string> &bridgeDrivers();
+
+// What people call the bridge a driver serves ("MCP2221" for mcp2221); ""
+// for a driver that is no bridge's.
+std::string bridgeProduct(const std::string &driver);
 
 // Why `bus` is not picked on its own ("on USB, but its driver em28xx is no
 // USB-to-I2C bridge"); "" for a bridge.
@@ -53,6 +59,17 @@ BusInfo describeBus(const std::string &sysfsRoot, const std::string &busName);
 // text, or shared with another listed adapter (two adapters of one make may
 // carry the same serial, and a label must pick out exactly one bus).
 std::vector<Controller> bridgeControllers(const std::vector<BusInfo> &buses);
+
+// The name that picks out bridge `bus` among `buses` (vtx/adapters.h):
+// usb:SERIAL when its serial is usable text that no other bridge there
+// shares, else usb-port:PORT; /dev/i2c-N for a bus that is no bridge.
+std::string nameOf(const BusInfo &bus, const std::vector<BusInfo> &buses);
+
+// Whether `name` is a usb: or usb-port: name.
+bool isBridgeName(const std::string &name);
+
+// The bridges of `buses` that the usb: or usb-port: `name` matches.
+std::vector<BusInfo> matching(const std::string &name, const std::vector<BusInfo> &buses);
 
 // The USB bcdDevice attribute ("0102\n" is release 1.02) as major and minor.
 // Each byte is read as two decimal digits; a byte that is not BCD is taken

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "vtx/i2cdev/i2cdev_backend.h"
 
+#include "vtx/adapters.h"
 #include "vtx/file_lock.h"
 #include "vtx/internal.h"
 #include "vtx/reason.h"
@@ -13,6 +14,7 @@
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -60,13 +62,19 @@ I2cDevBackend::I2cDevBackend(std::string namedBus, std::string sysfsRoot, std::s
       diag_(diag) {}
 
 I2cDevBackend::~I2cDevBackend() {
-    for (const OpenBus &b : open_)
-        ::close(b.fd);
+    for (const OpenBus &b : open_) {
+        if (b.fd >= 0)
+            ::close(b.fd);
+    }
+    if (devEvents_ >= 0)
+        ::close(devEvents_);
 }
 
 void I2cDevBackend::tell(Trouble kind, int err, const std::string &line) {
     // Unclassified failures are told once per reason rather than once in all.
     const int detail = kind == Trouble::Other || kind == Trouble::Access ? err : 0;
+    if (quiet_)
+        return;
     detail::noteProblem(line);
     if (!told_.insert({static_cast<int>(kind), detail}).second)
         return;
@@ -94,9 +102,43 @@ int32_t I2cDevBackend::fromErrno(Trouble fallback, const std::string &path, int 
     return -err;
 }
 
+namespace {
+
+// The bridges of `buses` by name, for a message: "usb:A1 (i2c-7, MCP2221)".
+std::string bridgeList(const std::vector<BusInfo> &buses) {
+    std::string list;
+    for (const BusInfo &b : buses) {
+        if (b.bridge())
+            list += (list.empty() ? "" : ", ") + nameOf(b, buses) + " (" + b.name + ", " +
+                    bridgeProduct(b.driver) + ")";
+    }
+    return list.empty() ? "no USB-to-I2C bridge is plugged in" : "the bridges here: " + list;
+}
+
+} // namespace
+
 void I2cDevBackend::scan() {
     scanned_ = true;
     const std::vector<BusInfo> buses = listBuses(sysfsRoot_);
+    if (isBridgeName(namedBus_)) {
+        const std::vector<BusInfo> found = matching(namedBus_, buses);
+        controllers_ = bridgeControllers(found);
+        if (found.empty()) {
+            tell(Trouble::NoSuchSerial, 0,
+                 "no USB-to-I2C bridge " + namedBus_ + "; " + bridgeList(buses));
+        } else if (found.size() > 1) {
+            controllers_.clear();
+            std::string ports;
+            for (const BusInfo &b : found)
+                ports +=
+                    (ports.empty() ? "" : ", ") + (kPortPrefix + b.port()) + " (" + b.name + ")";
+            tell(
+                Trouble::NotUnique, 0,
+                namedBus_ + " names " + std::to_string(found.size()) +
+                    " bridges, which share that serial number; name one by its USB port: " + ports);
+        }
+        return;
+    }
     controllers_ = bridgeControllers(buses);
     if (!controllers_.empty())
         return;
@@ -117,14 +159,14 @@ void I2cDevBackend::scan() {
 }
 
 int32_t I2cDevBackend::findControllers() {
-    if (!namedBus_.empty())
+    if (!namedBus_.empty() && !isBridgeName(namedBus_))
         return 1;
     scan();
     return static_cast<int32_t>(controllers_.size());
 }
 
 int32_t I2cDevBackend::serialNumber(int32_t index, std::string &serial) {
-    if (!namedBus_.empty()) {
+    if (!namedBus_.empty() && !isBridgeName(namedBus_)) {
         if (index != 0)
             return -EINVAL;
         if (namedBus_.size() > VTX_SERIAL_SIZE - 1) {
@@ -145,7 +187,7 @@ int32_t I2cDevBackend::serialNumber(int32_t index, std::string &serial) {
 }
 
 int32_t I2cDevBackend::open(const std::string &serial) {
-    if (!namedBus_.empty()) {
+    if (!namedBus_.empty() && !isBridgeName(namedBus_)) {
         if (serial != namedBus_) {
             tell(Trouble::NoSuchSerial, 0,
                  "no adapter \"" + serial + "\"; the bus in use is " + namedBus_);
@@ -184,11 +226,26 @@ int32_t I2cDevBackend::refuseOtherNode(const std::string &path, const struct sta
 }
 
 int32_t I2cDevBackend::openPath(const std::string &path, const BusInfo *scanned) {
+    // An unplugged bus that came back on the same number is a new adapter.
     for (size_t i = 0; i < open_.size(); ++i) {
-        if (open_[i].path == path)
+        if (open_[i].path == path && !open_[i].gone)
             return static_cast<int32_t>(i);
     }
+    OpenBus b;
+    if (const int32_t r = openNode(path, scanned, b); r < 0)
+        return r;
+    if (!isBridgeName(namedBus_) && !namedBus_.empty()) {
+        b.name.clear(); // a path names a bus number, whatever is on it later
+    } else if (isBridgeName(namedBus_)) {
+        b.name = namedBus_;
+    } else {
+        b.name = nameOf(b.info, listBuses(sysfsRoot_));
+    }
+    open_.push_back(b);
+    return static_cast<int32_t>(open_.size() - 1);
+}
 
+int32_t I2cDevBackend::openNode(const std::string &path, const BusInfo *scanned, OpenBus &b) {
     // Only an i2c-dev node is ever opened, and only the bus that was scanned
     // or named: a mistyped name must not lead to I2C ioctls on some other
     // device, and a static /dev or a bus number reused since the scan must
@@ -248,19 +305,136 @@ int32_t I2cDevBackend::openPath(const std::string &path, const BusInfo *scanned)
         return -EOPNOTSUPP;
     }
 
-    OpenBus b;
     b.path = path;
     b.fd = fd;
-    b.usbDevice = scanned ? scanned->usbDevice : std::string();
-    b.driver = scanned ? scanned->driver : std::string();
-    if (!namedBus_.empty()) {
-        // A named bus may still be a USB adapter; its version is then known.
-        const BusInfo named = describeBus(sysfsRoot_, "i2c-" + std::to_string(minor(st.st_rdev)));
-        b.usbDevice = named.usbDevice;
-        b.driver = named.driver;
+    b.address = -1;
+    b.gone = false;
+    // A named bus may still be a USB adapter; its version is then known.
+    b.info =
+        scanned ? *scanned : describeBus(sysfsRoot_, "i2c-" + std::to_string(minor(st.st_rdev)));
+    b.usbDevice = b.info.usbDevice;
+    b.driver = b.info.driver;
+    return 0;
+}
+
+void I2cDevBackend::watchDevices() {
+    if (devEvents_ >= 0)
+        return;
+    devEvents_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (devEvents_ >= 0 &&
+        ::inotify_add_watch(devEvents_, devDir_.c_str(),
+                            IN_CREATE | IN_ATTRIB | IN_MOVED_TO | IN_DELETE) < 0) {
+        ::close(devEvents_);
+        devEvents_ = -1;
     }
-    open_.push_back(b);
-    return static_cast<int32_t>(open_.size() - 1);
+}
+
+bool I2cDevBackend::devicesChanged(OpenBus &b) {
+    if (devEvents_ >= 0) {
+        alignas(inotify_event) char events[4096];
+        while (::read(devEvents_, events, sizeof events) > 0)
+            ++devGeneration_;
+    } else {
+        // Without inotify every look is a fresh one.
+        ++devGeneration_;
+    }
+    if (b.seen == devGeneration_)
+        return false;
+    b.seen = devGeneration_;
+    return true;
+}
+
+bool I2cDevBackend::goneAfter(OpenBus &b, int32_t result) {
+    if (b.gone)
+        return true;
+    // An unplugged HID bridge says ENODEV; an i2c-tiny-usb says EIO, and
+    // its bus is then gone from sysfs (or another adapter's).
+    if (!b.info.usb() ||
+        (result != -ENODEV && sameBridge(b.info, describeBus(sysfsRoot_, b.info.name))))
+        return false;
+    watchDevices();
+    // The kernel finishes removing the bus only when every descriptor of it
+    // is closed.
+    ::close(b.fd);
+    b.fd = -1;
+    b.gone = true;
+    b.address = -1;
+    b.seen = 0; // one look at once: it may be back already
+    told_.erase({static_cast<int>(Trouble::Unplugged), 0});
+    return true;
+}
+
+bool I2cDevBackend::reopen(OpenBus &b) {
+    if (b.name.empty() || !detail::reopenUnplugged() || !devicesChanged(b))
+        return false;
+    const std::vector<BusInfo> found = matching(b.name, listBuses(sysfsRoot_));
+    if (found.size() != 1)
+        return false;
+    OpenBus again;
+    // A node udev has not made (or opened to us) yet is no news: the next
+    // event brings it.
+    quiet_ = true;
+    const int32_t opened = openNode(devDir_ + "/" + found[0].name, &found[0], again);
+    quiet_ = false;
+    if (opened < 0)
+        return false;
+    const bool held = b.held;
+    b.fd = again.fd;
+    b.path = again.path;
+    b.info = again.info;
+    b.usbDevice = again.usbDevice;
+    b.driver = again.driver;
+    b.address = -1;
+    b.gone = false;
+    b.held = false;
+    b.busy = false;
+    // A hold taken before the unplug holds the new bus too.
+    if (held && detail::lockWithin(b.fd, detail::kCallWaitMs, b.path) == 0)
+        b.held = true;
+    detail::tell(b.name + ": the adapter is back, on " + b.path);
+    // The board's set-up, as the program made it.
+    const int32_t adapter = static_cast<int32_t>(&b - open_.data());
+    if (b.setUp[0])
+        i2cControl(adapter, b.i2c[0], b.i2c[1], b.i2c[2]);
+    if (b.setUp[1])
+        gpioWriteControl(adapter, b.gpio);
+    if (b.setUp[2])
+        powerWriteControl(adapter, b.power[0], b.power[1]);
+    return true;
+}
+
+I2cDevBackend::OpenBus *I2cDevBackend::live(int32_t adapter, int32_t &error) {
+    OpenBus *b = bus(adapter);
+    if (!b) {
+        error = -EBADF;
+        return nullptr;
+    }
+    if (b->gone && !reopen(*b)) {
+        const std::string line =
+            b->path + ": the adapter was unplugged; " +
+            (b->name.empty() || !detail::reopenUnplugged()
+                 ? std::string("plug it back in and open it again")
+                 : "plug it back in: " + b->name + " is opened again as soon as it is back");
+        tell(Trouble::Unplugged, 0, line);
+        error = -ENODEV;
+        return nullptr;
+    }
+    return b;
+}
+
+std::string I2cDevBackend::where(int32_t adapter) const {
+    if (adapter < 0 || static_cast<size_t>(adapter) >= open_.size())
+        return {};
+    return open_[static_cast<size_t>(adapter)].path;
+}
+
+bool I2cDevBackend::unplugged(int32_t adapter) const {
+    return adapter >= 0 && static_cast<size_t>(adapter) < open_.size() &&
+           open_[static_cast<size_t>(adapter)].gone;
+}
+
+int I2cDevBackend::replugEvents(int32_t adapter) const {
+    return unplugged(adapter) ? devEvents_ : -1;
 }
 
 I2cDevBackend::OpenBus *I2cDevBackend::bus(int32_t adapter) {
@@ -270,8 +444,9 @@ I2cDevBackend::OpenBus *I2cDevBackend::bus(int32_t adapter) {
 }
 
 int32_t I2cDevBackend::firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t length) {
-    if (!bus(adapter))
-        return -EBADF;
+    int32_t error = 0;
+    if (!live(adapter, error))
+        return error;
     if (!buffer || length < 4)
         return -EINVAL;
     // The USB device release number stands in for a firmware version; i2c-dev
@@ -289,17 +464,39 @@ int32_t I2cDevBackend::firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t
 }
 
 // i2c-dev leaves bus speed to the adapter's driver and has no GPIO or supply
-// outputs: the evaluation board is powered on its own.
-int32_t I2cDevBackend::i2cControl(int32_t adapter, int32_t, int32_t, int32_t) {
-    return bus(adapter) ? 0 : -EBADF;
+// outputs: the evaluation board is powered on its own. What was asked is
+// kept, to be asked again of a bridge plugged back in.
+int32_t I2cDevBackend::i2cControl(int32_t adapter, int32_t speed, int32_t pullups, int32_t enable) {
+    int32_t error = 0;
+    OpenBus *b = live(adapter, error);
+    if (!b)
+        return error;
+    b->setUp[0] = true;
+    b->i2c[0] = speed;
+    b->i2c[1] = pullups;
+    b->i2c[2] = enable;
+    return 0;
 }
 
-int32_t I2cDevBackend::gpioWriteControl(int32_t adapter, const GpioConfig &) {
-    return bus(adapter) ? 0 : -EBADF;
+int32_t I2cDevBackend::gpioWriteControl(int32_t adapter, const GpioConfig &cfg) {
+    int32_t error = 0;
+    OpenBus *b = live(adapter, error);
+    if (!b)
+        return error;
+    b->setUp[1] = true;
+    b->gpio = cfg;
+    return 0;
 }
 
-int32_t I2cDevBackend::powerWriteControl(int32_t adapter, int32_t, int32_t) {
-    return bus(adapter) ? 0 : -EBADF;
+int32_t I2cDevBackend::powerWriteControl(int32_t adapter, int32_t supplyOn, int32_t voltage) {
+    int32_t error = 0;
+    OpenBus *b = live(adapter, error);
+    if (!b)
+        return error;
+    b->setUp[2] = true;
+    b->power[0] = supplyOn;
+    b->power[1] = voltage;
+    return 0;
 }
 
 std::string I2cDevBackend::driver(int32_t adapter) const {
@@ -308,9 +505,15 @@ std::string I2cDevBackend::driver(int32_t adapter) const {
     return open_[static_cast<size_t>(adapter)].driver;
 }
 
-int32_t I2cDevBackend::failed(const OpenBus &b, uint16_t device, int32_t result) {
+int32_t I2cDevBackend::failed(OpenBus &b, uint16_t device, int32_t result) {
+    const std::string path = b.path;
+    if (goneAfter(b, result)) {
+        int32_t error = 0;
+        live(static_cast<int32_t>(&b - open_.data()), error); // says so
+        return -ENODEV;
+    }
     // Each code is told once, in the words its driver means by it.
-    tell(Trouble::Access, -result, b.path + ": " + vtx::reason(result, device, b.driver));
+    tell(Trouble::Access, -result, path + ": " + vtx::reason(result, device, b.driver));
     return result;
 }
 
@@ -333,11 +536,9 @@ int32_t I2cDevBackend::selectAddress(OpenBus &b, uint16_t device) {
 }
 
 I2cDevBackend::OpenBus *I2cDevBackend::busFor(int32_t adapter, uint16_t device, int32_t &error) {
-    OpenBus *b = bus(adapter);
-    if (!b) {
-        error = -EBADF;
+    OpenBus *b = live(adapter, error);
+    if (!b)
         return nullptr;
-    }
     if (device > 0x7F) {
         error = -EINVAL;
         return nullptr;
@@ -358,7 +559,8 @@ template <typename F> int32_t I2cDevBackend::transfer(OpenBus &b, F &&io) {
     if (locked < 0)
         return locked;
     const int32_t r = io();
-    detail::unlockFile(b.fd);
+    if (!b.gone) // else its descriptor, and the lock with it, is gone
+        detail::unlockFile(b.fd);
     return r;
 }
 
@@ -385,9 +587,10 @@ int32_t I2cDevBackend::registerRead(int32_t adapter, uint16_t device, uint8_t re
 }
 
 int32_t I2cDevBackend::lock(int32_t adapter, int32_t timeoutMs) {
-    OpenBus *b = bus(adapter);
+    int32_t error = 0;
+    OpenBus *b = live(adapter, error);
     if (!b)
-        return -EBADF;
+        return error;
     if (const int32_t r = detail::lockWithin(b->fd, timeoutMs, b->path); r < 0)
         return r;
     b->held = true;
@@ -401,13 +604,16 @@ int32_t I2cDevBackend::unlock(int32_t adapter) {
         return -EBADF;
     if (b->held) {
         b->held = false;
-        detail::unlockFile(b->fd);
+        if (b->fd >= 0)
+            detail::unlockFile(b->fd);
     }
     return 0;
 }
 
 void I2cDevBackend::afterFork() {
     for (OpenBus &b : open_) {
+        if (b.gone)
+            continue;
         // A new open file of the same node, in the parent's descriptor's
         // place: its lock is the child's own. Should the node be gone, the
         // old descriptor stays, and the calls on it fail as they would.

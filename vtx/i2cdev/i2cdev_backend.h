@@ -32,9 +32,10 @@ bool sameBridge(const BusInfo &scanned, const BusInfo &now);
 
 class I2cDevBackend final : public Backend {
 public:
-    // `namedBus` empty: the USB-attached buses found under `sysfsRoot`, opened
-    // as `devDir`/i2c-N. Otherwise exactly that device node. One line per kind
-    // of trouble goes to `diag`.
+    // `namedBus` empty: the USB-to-I2C bridges found under `sysfsRoot`,
+    // opened as `devDir`/i2c-N; usb:SERIAL or usb-port:PORT (vtx/adapters.h):
+    // the one bridge of that name. Otherwise exactly that device node. One
+    // line per kind of trouble goes to `diag`.
     I2cDevBackend(std::string namedBus, std::string sysfsRoot, std::string devDir,
                   std::ostream &diag);
     ~I2cDevBackend() override;
@@ -56,6 +57,9 @@ public:
     int32_t lock(int32_t adapter, int32_t timeoutMs) override;
     int32_t unlock(int32_t adapter) override;
     void afterFork() override;
+    std::string where(int32_t adapter) const override;
+    bool unplugged(int32_t adapter) const override;
+    int replugEvents(int32_t adapter) const override;
 
 private:
     struct OpenBus {
@@ -66,6 +70,18 @@ private:
         int address = -1;  // slave address last set on fd, -1 for none
         bool held = false; // by lock()
         bool busy = false; // the last attempt found the bus held too long
+        BusInfo info;      // the bus as it was opened
+        // The name that finds the bridge again after a replug (usb:SERIAL,
+        // usb-port:PORT); "" for a bus named by its path, which is not
+        // looked for again.
+        std::string name;
+        bool gone = false; // unplugged, descriptor closed
+        uint64_t seen = 0; // the device events looked at since then
+        // The set-up calls made on it, repeated after a reopen.
+        bool setUp[3] = {};
+        int32_t i2c[3] = {};
+        GpioConfig gpio{};
+        int32_t power[2] = {};
     };
 
     // Kinds of trouble, each told once per backend.
@@ -82,6 +98,8 @@ private:
         OtherBus,
         BusChanged,
         LabelTooLong,
+        NotUnique,
+        Unplugged,
         Other,
     };
 
@@ -89,6 +107,19 @@ private:
     // Opens `path`, which must be the i2c-dev node of the bridge `scanned`
     // still (null for a named path: of whichever bus it names when checked).
     int32_t openPath(const std::string &path, const BusInfo *scanned);
+    // Opens and checks the node into `b`; 0 or a negative error.
+    int32_t openNode(const std::string &path, const BusInfo *scanned, OpenBus &b);
+    // After a failed transfer: whether the bridge went away; if it did, its
+    // descriptor is closed and every call fails at once from then on.
+    bool goneAfter(OpenBus &b, int32_t result);
+    // A gone bridge opened again, when device events came since the last
+    // look and a bridge of its name is there; false while it is not.
+    bool reopen(OpenBus &b);
+    // The bus of `adapter` if it is there (reopened if need be); null with
+    // `error` set otherwise.
+    OpenBus *live(int32_t adapter, int32_t &error);
+    void watchDevices();
+    bool devicesChanged(OpenBus &b);
     int32_t refuseOtherNode(const std::string &path, const struct stat &st, int expectedMinor);
     OpenBus *bus(int32_t adapter);
     int32_t selectAddress(OpenBus &b, uint16_t device);
@@ -97,7 +128,7 @@ private:
     OpenBus *busFor(int32_t adapter, uint16_t device, int32_t &error);
     // One transfer on the bus, under the hold unless the caller has it.
     template <typename F> int32_t transfer(OpenBus &b, F &&io);
-    int32_t failed(const OpenBus &b, uint16_t device, int32_t result);
+    int32_t failed(OpenBus &b, uint16_t device, int32_t result);
     void tell(Trouble kind, int err, const std::string &line);
     int32_t fromErrno(Trouble fallback, const std::string &path, int err, const std::string &what);
 
@@ -109,6 +140,11 @@ private:
     std::vector<Controller> controllers_;
     std::vector<OpenBus> open_;
     std::set<std::pair<int, int>> told_;
+    // inotify on devDir_, from the first unplug on: new nodes, and udev
+    // changing their permissions.
+    int devEvents_ = -1;
+    bool quiet_ = false; // tell() says nothing
+    uint64_t devGeneration_ = 1;
 };
 
 } // namespace vtx::i2cdev

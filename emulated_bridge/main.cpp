@@ -71,12 +71,16 @@ bool printable(const std::string &text) {
 }
 
 // Prints the bridge's bus once the kernel has made it, so that a script can
-// read it from standard output.
-void announceBus(const std::string &serial, const char *module) {
+// read it from standard output: the bus of the USB device in `port`, which
+// another bridge with the same serial beside it does not share.
+void announceBus(const std::string &serial, const char *module, int port) {
     const auto deadline = std::chrono::steady_clock::now() + kBusWait;
     while (!g_stop && std::chrono::steady_clock::now() < deadline) {
-        for (const auto &bus : vtx::i2cdev::listBuses("/sys")) {
-            if (bus.bridge() && bus.serial == serial &&
+        const std::string device =
+            emulated_bridge::deviceOnPort(emulated_bridge::readStatus(), port);
+        for (const auto &bus : device.empty() ? std::vector<vtx::i2cdev::BusInfo>()
+                                              : vtx::i2cdev::listBuses("/sys")) {
+            if (bus.bridge() && bus.serial == serial && bus.port() == device &&
                 bus.usbDevice.find("/vhci_hcd.") != std::string::npos) {
                 std::cout << "/dev/" << bus.name << std::endl;
                 return;
@@ -175,7 +179,7 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    std::thread watcher(announceBus, serial, kind->module);
+    std::thread watcher(announceBus, serial, kind->module, attached.port);
     const int served = emulated_bridge::serveUsbip(attached.deviceFd, *device, g_stop);
     const bool pulled = g_faults.unplug.load();
     const bool stopped = g_stop.exchange(true) && !pulled;

@@ -13,87 +13,138 @@
 namespace emulated_bridge {
 namespace {
 
-// The vhci port state of a port nobody uses.
+// The states of a vhci port (the kernel's enum usbip_device_status): nobody
+// uses it; a device is plugged in and addressed.
 constexpr int kPortFree = 4;
-// USB_SPEED_FULL: what an i2c-tiny-usb is.
-constexpr int kFullSpeed = 2;
+constexpr int kPortUsed = 6;
 
-bool writeSysfs(const std::string &path, const std::string &text, std::string &error) {
+int writeSysfs(const std::string &path, const std::string &text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0)
+        return -errno;
     const ssize_t n = ::write(fd, text.data(), text.size());
     const int err = errno;
     ::close(fd);
-    if (n != ssize_t(text.size())) {
-        error = path + ": " + (n < 0 ? std::strerror(err) : "short write");
-        return false;
+    if (n < 0)
+        return -err;
+    return n == ssize_t(text.size()) ? 0 : -EIO;
+}
+
+// One port line of a status file: "hs  0000 006 002 00010002 000003 1-1"
+// (hub, port, state, speed, device id, socket, USB device).
+struct PortLine {
+    std::string hub;
+    int port = -1;
+    int state = -1;
+    std::string device;
+};
+
+std::vector<PortLine> portLines(const std::string &statusText) {
+    std::vector<PortLine> lines;
+    std::istringstream in(statusText);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        PortLine p;
+        std::string speed, id, socket;
+        // A header line ("hub port sta ...") has no number for the port.
+        if (fields >> p.hub >> p.port >> p.state && p.port >= 0) {
+            fields >> speed >> id >> socket >> p.device;
+            lines.push_back(p);
+        }
     }
-    return true;
+    return lines;
 }
 
 } // namespace
 
-int freeHighSpeedPort(const std::string &statusText) {
-    // "hub port sta spd dev      sockfd local_busid" and then one line a
-    // port: "hs  0000 004 000 00000000 000000 0-0".
-    std::istringstream in(statusText);
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string hub;
-        int port = -1, state = -1;
-        if (fields >> hub >> port >> state && hub == "hs" && state == kPortFree && port >= 0)
-            return port;
+std::vector<int> freePorts(const std::string &statusText, int speed) {
+    const std::string hub = speed == kSuperSpeed ? "ss" : "hs";
+    std::vector<int> ports;
+    for (const PortLine &p : portLines(statusText)) {
+        if (p.hub == hub && p.state == kPortFree)
+            ports.push_back(p.port);
     }
-    return -1;
+    return ports;
 }
 
-Attachment attachDevice(const std::string &vhciDir) {
+std::string deviceOnPort(const std::string &statusText, int port) {
+    for (const PortLine &p : portLines(statusText)) {
+        if (p.port == port)
+            return p.state == kPortUsed && p.device != "0-0" ? p.device : std::string();
+    }
+    return {};
+}
+
+int attachToFreePort(const std::function<std::string()> &readStatus, int speed,
+                     const AttachTry &tryAttach) {
+    // Every port taken by someone else between a read and the attach costs
+    // one more read; as many as there are ports is more than ever needed.
+    std::vector<int> ports = freePorts(readStatus(), speed);
+    for (size_t tries = 0, most = ports.size(); !ports.empty(); ++tries) {
+        const int r = tryAttach(ports.front());
+        if (r == 0)
+            return ports.front();
+        if (r != -EBUSY || tries == most)
+            return r;
+        ports = freePorts(readStatus(), speed);
+    }
+    return -ENOSPC;
+}
+
+std::string readStatus(const std::string &vhciDir) {
+    std::string text;
+    for (int controller = 0;; ++controller) {
+        std::ifstream file(vhciDir + "/status" +
+                           (controller ? "." + std::to_string(controller) : ""));
+        if (!file)
+            return text;
+        std::stringstream s;
+        s << file.rdbuf();
+        text += s.str();
+    }
+}
+
+Attachment attachDevice(int speed, const std::string &vhciDir) {
     Attachment a;
-    std::ifstream statusFile(vhciDir + "/status");
-    if (!statusFile) {
+    if (::access((vhciDir + "/status").c_str(), R_OK) != 0) {
         a.error = vhciDir + "/status: cannot read it; load the vhci-hcd module "
                             "(sudo modprobe vhci-hcd)";
         return a;
     }
-    std::stringstream status;
-    status << statusFile.rdbuf();
-    const int port = freeHighSpeedPort(status.str());
-    if (port < 0) {
+    int fds[2] = {-1, -1};
+    const int port =
+        attachToFreePort([&] { return readStatus(vhciDir); }, speed,
+                         [&](int p) {
+                             if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+                                 return -errno;
+                             // The kernel takes its own reference to fds[1] from the number
+                             // written here, so this process closes its copy right after. The
+                             // device id only labels requests on this connection; it is made like
+                             // a remote host's (bus 1, device port + 2).
+                             const std::string request =
+                                 std::to_string(p) + " " + std::to_string(fds[1]) + " " +
+                                 std::to_string(0x10000 | (p + 2)) + " " + std::to_string(speed);
+                             const int r = writeSysfs(vhciDir + "/attach", request);
+                             ::close(fds[1]);
+                             if (r < 0) {
+                                 ::close(fds[0]);
+                                 fds[0] = -1;
+                             }
+                             return r;
+                         });
+    if (port == -ENOSPC) {
         a.error = vhciDir + ": every USB/IP port is in use";
-        return a;
+    } else if (port < 0) {
+        a.error = vhciDir + "/attach: " + std::strerror(-port);
+    } else {
+        a.deviceFd = fds[0];
+        a.port = port;
     }
-
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        a.error = std::string("socketpair: ") + std::strerror(errno);
-        return a;
-    }
-    // The kernel takes its own reference to fds[1] from the number written
-    // here, so this process closes its copy right after.
-    // The device id only labels requests on this connection; it is made
-    // like a remote host's (bus 1, device port + 2).
-    const std::string request = std::to_string(port) + " " + std::to_string(fds[1]) + " " +
-                                std::to_string(0x10000 | (port + 2)) + " " +
-                                std::to_string(kFullSpeed);
-    const bool attached = writeSysfs(vhciDir + "/attach", request, a.error);
-    ::close(fds[1]);
-    if (!attached) {
-        ::close(fds[0]);
-        return a;
-    }
-    a.deviceFd = fds[0];
-    a.port = port;
     return a;
 }
 
 bool detachDevice(int port, const std::string &vhciDir) {
-    std::string error;
-    return writeSysfs(vhciDir + "/detach", std::to_string(port), error);
+    return writeSysfs(vhciDir + "/detach", std::to_string(port)) == 0;
 }
 
 } // namespace emulated_bridge

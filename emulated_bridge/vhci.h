@@ -2,29 +2,61 @@
 // Plugging a device into the kernel through USB/IP's virtual host controller
 // (the vhci-hcd module): one end of a stream socket pair is handed to the
 // controller's `attach` file, the other end is where the device answers. No
-// network is involved.
+// network is involved. Several devices may be plugged in at once, by several
+// processes: each takes a free port of the root hub for its speed.
 #ifndef EMULATED_BRIDGE_VHCI_H
 #define EMULATED_BRIDGE_VHCI_H
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace emulated_bridge {
 
-// The controller's sysfs directory.
+// The controller's sysfs directory. Its `status` file lists the ports of
+// the first controller, `status.1`, `status.2`... those of the others (the
+// module's nr_hcs); `attach` and `detach` take a port of any of them.
 inline const char kVhciDir[] = "/sys/devices/platform/vhci_hcd.0";
 
-// The first free USB 2.0 port in the text of the controller's `status` file,
-// or -1 when every port is taken.
-int freeHighSpeedPort(const std::string &statusText);
+// The kernel's USB_SPEED_FULL and USB_SPEED_SUPER: every bridge emulated
+// here is a full-speed device.
+constexpr int kFullSpeed = 2;
+constexpr int kSuperSpeed = 5;
 
-// A full-speed device attached to a free port. `deviceFd` is this side's end
+// The free ports, in the controller's numbering, of the root hub that takes
+// a device of `speed` (the USB 3 hub, "ss", for a SuperSpeed device; the
+// USB 2 hub, "hs", for the others), in the order of the text of the status
+// files, each port a line: "hs  0003 004 000 00000000 000000 0-0".
+std::vector<int> freePorts(const std::string &statusText, int speed);
+
+// One attach of a device to `port`: 0, or a negated errno (-EBUSY when the
+// port was taken since the status was read).
+using AttachTry = std::function<int(int port)>;
+
+// Attaches to the first free port that `readStatus` lists for `speed`, and
+// when another process took that port meanwhile, reads the status again
+// and tries the next free one. The port, or a negated errno: -ENOSPC when
+// every port is taken, the error of a failed attempt otherwise.
+int attachToFreePort(const std::function<std::string()> &readStatus, int speed,
+                     const AttachTry &tryAttach);
+
+// A device of `speed` attached to a free port. `deviceFd` is this side's end
 // of the connection, -1 when the attach failed; `error` then says why.
 struct Attachment {
     int deviceFd = -1;
     int port = -1;
     std::string error;
 };
-Attachment attachDevice(const std::string &vhciDir = kVhciDir);
+Attachment attachDevice(int speed = kFullSpeed, const std::string &vhciDir = kVhciDir);
+
+// The name of the USB device on `port` ("3-2": bus 3, port 2 of its root
+// hub), which is also the directory name of its sysfs device, read from
+// the status files once the kernel has addressed it; "" before.
+std::string deviceOnPort(const std::string &statusText, int port);
+
+// The text of every status file of the controllers in `vhciDir`, "" when
+// there is none.
+std::string readStatus(const std::string &vhciDir = kVhciDir);
 
 // Unplugs the device from `port`; the caller closes its end afterwards.
 bool detachDevice(int port, const std::string &vhciDir = kVhciDir);

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 using namespace emulated_bridge;
 
@@ -171,14 +173,74 @@ TEST(EmulatedBridgeParsing, ReleaseText) {
     }
 }
 
-TEST(EmulatedBridgeParsing, FreePortIsTheFirstUnusedUsb2Port) {
-    const std::string header = "hub port sta spd dev      sockfd local_busid\n";
-    const std::string used = "hs  0000 006 002 00010002 000003 1-1\n";
-    const std::string free0 = "hs  0000 004 000 00000000 000000 0-0\n";
-    const std::string free1 = "hs  0001 004 000 00000000 000000 0-0\n";
-    const std::string ss = "ss  0015 004 000 00000000 000000 0-0\n";
-    EXPECT_EQ(freeHighSpeedPort(header + free0 + free1 + ss), 0);
-    EXPECT_EQ(freeHighSpeedPort(header + used + free1 + ss), 1);
-    EXPECT_EQ(freeHighSpeedPort(header + used + ss), -1);
-    EXPECT_EQ(freeHighSpeedPort(""), -1);
+namespace {
+
+// A controller's status as vhci-hcd writes it (15 ports a hub on Debian's
+// kernel; two are enough here): port 0 used by device 3-1, the rest free.
+const std::string kHeader = "hub port sta spd dev      sockfd local_busid\n";
+const std::string kUsed0 = "hs  0000 006 002 00010002 000003 3-1\n";
+const std::string kFree0 = "hs  0000 004 000 00000000 000000 0-0\n";
+const std::string kFree1 = "hs  0001 004 000 00000000 000000 0-0\n";
+const std::string kUsed1 = "hs  0001 006 002 00010003 000004 3-2\n";
+// Attached, not yet addressed by the kernel.
+const std::string kUnaddressed1 = "hs  0001 005 000 00000000 000000 0-0\n";
+const std::string kSs = "ss  0002 004 000 00000000 000000 0-0\n"
+                        "ss  0003 004 000 00000000 000000 0-0\n";
+// A second controller (nr_hcs=2), in its own status file.
+const std::string kSecond =
+    kHeader + "hs  0004 004 000 00000000 000000 0-0\n" + "ss  0006 004 000 00000000 000000 0-0\n";
+
+} // namespace
+
+TEST(EmulatedBridgeParsing, FreePortsAreTheUnusedOnesOfTheHubForTheSpeed) {
+    const struct {
+        std::string status;
+        int speed;
+        std::vector<int> free;
+    } rows[] = {
+        {kHeader + kFree0 + kFree1 + kSs, kFullSpeed, {0, 1}},
+        {kHeader + kUsed0 + kFree1 + kSs, kFullSpeed, {1}},
+        {kHeader + kUsed0 + kUnaddressed1 + kSs, kFullSpeed, {}},
+        // A SuperSpeed device goes to the USB 3 hub, never to a USB 2 port.
+        {kHeader + kFree0 + kFree1 + kSs, kSuperSpeed, {2, 3}},
+        {kHeader + kUsed0 + kUsed1 + kSs + kSecond, kFullSpeed, {4}},
+        {"", kFullSpeed, {}},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(freePorts(row.status, row.speed), row.free) << row.status;
+
+    const std::string status = kHeader + kUsed0 + kUnaddressed1 + kSs;
+    EXPECT_EQ(deviceOnPort(status, 0), "3-1");
+    EXPECT_EQ(deviceOnPort(status, 1), "");
+    EXPECT_EQ(deviceOnPort(status, 9), "");
+}
+
+TEST(EmulatedBridgeParsing, PortTakenByAnotherProcessSinceTheReadIsLeftForTheNextFreeOne) {
+    // Another bridge takes port 0 between this one's read and its attach.
+    std::string status = kHeader + kFree0 + kFree1 + kSs;
+    std::vector<int> tried;
+    const int port = attachToFreePort([&] { return status; }, kFullSpeed,
+                                      [&](int p) {
+                                          tried.push_back(p);
+                                          if (p == 0) {
+                                              status = kHeader + kUsed0 + kFree1 + kSs;
+                                              return -EBUSY;
+                                          }
+                                          return 0;
+                                      });
+    EXPECT_EQ(port, 1);
+    EXPECT_EQ(tried, (std::vector<int>{0, 1}));
+
+    // Every port taken, or another failure: said, not retried.
+    status = kHeader + kUsed0 + kUsed1 + kSs;
+    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed, [](int) { return 0; }), -ENOSPC);
+    tried.clear();
+    status = kHeader + kFree0 + kFree1 + kSs;
+    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed,
+                               [&](int p) {
+                                   tried.push_back(p);
+                                   return -EINVAL;
+                               }),
+              -EINVAL);
+    EXPECT_EQ(tried, (std::vector<int>{0}));
 }

@@ -18,6 +18,11 @@ BridgeProcess::~BridgeProcess() {
 
 bool BridgeProcess::start(const std::string &serial, const std::string &release, std::string &error,
                           const std::vector<std::string> &options) {
+    return launch(serial, release, error, options) && awaitBus(error);
+}
+
+bool BridgeProcess::launch(const std::string &serial, const std::string &release,
+                           std::string &error, const std::vector<std::string> &options) {
     const char *program = std::getenv("XQ_BRIDGE_PROGRAM");
     if (!program) {
         error = "XQ_BRIDGE_PROGRAM is not set";
@@ -44,6 +49,14 @@ bool BridgeProcess::start(const std::string &serial, const std::string &release,
     out_ = fds[0];
     if (pid_ < 0) {
         error = std::string("fork: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool BridgeProcess::awaitBus(std::string &error) {
+    if (pid_ <= 0) {
+        error = "the bridge was not started";
         return false;
     }
     // TCG makes USB enumeration slow, but not this slow.

@@ -21,6 +21,11 @@ public:
     // appeared within 60 s. `options` go on its command line.
     bool start(const std::string &serial, const std::string &release, std::string &error,
                const std::vector<std::string> &options = {});
+    // start() in two halves, so that several bridges plug in at once: the
+    // program started, then its bus awaited.
+    bool launch(const std::string &serial, const std::string &release, std::string &error,
+                const std::vector<std::string> &options = {});
+    bool awaitBus(std::string &error);
     // Sends it `signal`: SIGUSR1 switches the board's supply, SIGUSR2
     // stretching, SIGHUP pulls it out.
     void signal(int signal) const;

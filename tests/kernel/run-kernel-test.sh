@@ -9,6 +9,8 @@
 #
 # The benchmark of the bridges runs the same way, with its own program in
 # place of the tests; XQ_GUEST_SECONDS (default 90) bounds the guest's time.
+# XQ_GTEST_FILTER, when set, runs only the matching cases (a gtest filter,
+# handed to the guest's program through the kernel command line).
 #
 # Exits 0 on pass, 1 on failure, 77 (skip) where the host lacks qemu, cpio,
 # a static busybox or the kernel unpacked by ci-setup.sh.
@@ -89,6 +91,9 @@ chmod 755 "$root/init" "$root/kernel_i2c_test" "$root/emulated_bridge" "$root/xq
 # Software emulation: /dev/kvm may exist on CI hosts and still hang the
 # guest. XQ_QEMU_ACCEL=kvm opts in where it is known to work.
 accel=${XQ_QEMU_ACCEL:-tcg}
+append="console=ttyS0 panic=-1 loglevel=4"
+# The kernel hands a parameter it does not know to init's environment.
+[ -n "${XQ_GTEST_FILTER:-}" ] && append+=" GTEST_FILTER=$XQ_GTEST_FILTER"
 echo "Booting $(cat "$kernel/release" 2>/dev/null || echo "the kernel") under qemu ($accel)"
 start=$(date +%s)
 timeout "$seconds" qemu-system-x86_64 \
@@ -97,7 +102,7 @@ timeout "$seconds" qemu-system-x86_64 \
     -serial "file:$work/console.log" \
     -device isa-debug-exit,iobase=0xf4,iosize=0x04 \
     -kernel "$kernel/vmlinuz" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 panic=-1 loglevel=4"
+    -append "$append"
 status=$?
 echo "qemu exited with $status after $(($(date +%s) - start)) s; guest console:"
 sed 's/^/| /' "$work/console.log"

@@ -24,6 +24,9 @@ int runFields(bool json);
 int runGet(const std::vector<std::string> &names, bool json);
 int runSet(const std::vector<std::string> &assignments);
 
+// adapters.cpp
+int runAdapters(bool json);
+
 // doctor.cpp: 0 when the panel would work
 int runDoctor(bool json);
 

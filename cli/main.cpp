@@ -109,8 +109,8 @@ int main(int argc, char **argv) {
 
     std::string adapter;
     app.add_option("--adapter", adapter,
-                   "The adapter, as VTX_ADAPTER takes it: sim, sim:NAME, /dev/i2c-N, or empty for "
-                   "USB adapters; overrides VTX_ADAPTER");
+                   "The adapter, as VTX_ADAPTER takes it: sim, sim:NAME, /dev/i2c-N, usb:SERIAL, "
+                   "usb-port:PORT, or empty for the one USB adapter; overrides VTX_ADAPTER");
 
     bool json = false;
     std::string reg, value, path;
@@ -167,6 +167,10 @@ int main(int argc, char **argv) {
         "doctor", "Check the adapter chain link by link and say what to fix; exit status 0 when "
                   "the panel would work");
     doctor->add_flag("--json", json, "Print JSON");
+
+    CLI::App *adapters = app.add_subcommand(
+        "adapters", "List every I2C bus: which are USB-to-I2C bridges, and the name of each");
+    adapters->add_flag("--json", json, "Print JSON");
 
     int interval = 100, count = 0;
     CLI::App *watch = app.add_subcommand(
@@ -240,6 +244,8 @@ int main(int argc, char **argv) {
         status = cli::runLoad(path);
     else if (doctor->parsed())
         status = cli::runDoctor(json);
+    else if (adapters->parsed())
+        status = cli::runAdapters(json);
     else if (watch->parsed())
         status = cli::runWatch(items, interval, count, json);
     else if (simulate->parsed())

@@ -13,6 +13,7 @@
 #include "board/device.h"
 #include "cli/commands.h"
 #include "cli/messages.h"
+#include "vtx/adapters.h"
 #include "vtx/interrupt.h"
 #include "vtx/vtx.h"
 #include "watch/watch.h"
@@ -117,6 +118,35 @@ std::string removedBoard() {
     return vtxLastError(text, sizeof text) == -ESTALE ? std::string(text) : std::string();
 }
 
+// A change of the adapter itself: "TIME adapter unplugged", "TIME adapter
+// back on /dev/i2c-9"; in JSON {"time", "adapter": "unplugged"} or
+// {"time", "adapter": "back", "node"}.
+std::string adapterLine(const std::string &time, const std::string &node, bool json) {
+    if (json) {
+        nlohmann::ordered_json line = {{"time", time},
+                                       {"adapter", node.empty() ? "unplugged" : "back"}};
+        if (!node.empty())
+            line["node"] = node;
+        return line.dump() + "\n";
+    }
+    return time + (node.empty() ? " adapter unplugged\n" : " adapter back on " + node + "\n");
+}
+
+// Until a device event may have brought the bridge back, a signal comes or
+// the reader goes; without using the processor meanwhile.
+Woken awaitReplug(int32_t handle) {
+    for (;;) {
+        const int32_t r = vtx::awaitReplug(handle, 1000);
+        if (g_signal)
+            return Woken::Signal;
+        if (r != -ETIMEDOUT)
+            return Woken::OnTime;
+        pollfd out{STDOUT_FILENO, 0, 0};
+        if (::poll(&out, 1, 0) == 1 && gone(out.revents))
+            return Woken::ReaderGone;
+    }
+}
+
 int watchRounds(std::vector<watch::Target> targets, int intervalMs, int count, bool json) {
     // Set-up failures are told as every command tells them; a failed read
     // becomes a line of the watch instead. Nothing is said of a wait that
@@ -139,9 +169,10 @@ int watchRounds(std::vector<watch::Target> targets, int intervalMs, int count, b
     // Each round starts `interval` after the one before it started; one that
     // took longer is followed by the next at once.
     auto due = Clock::now();
+    bool unplugged = false;
     for (int round = 0; count <= 0 || round < count; ++round) {
         if (round > 0) {
-            const Woken woken = waitUntil(due);
+            const Woken woken = unplugged ? awaitReplug(device.handle()) : waitUntil(due);
             if (woken == Woken::ReaderGone)
                 return kSuccess;
             if (woken == Woken::Signal)
@@ -176,8 +207,18 @@ int watchRounds(std::vector<watch::Target> targets, int intervalMs, int count, b
             return complain(kDeviceFailure, removed);
         const std::string time = watch::timestamp();
         std::string text;
-        for (const watch::Event &e : events)
-            text += (json ? watch::jsonLine(time, e).dump() : watch::textLine(time, e)) + "\n";
+        // A bridge pulled out is said once, not as a failure of every
+        // register, and so is its return; what it reads then follows.
+        const bool out = vtx::unplugged(device.handle());
+        if (out && !vtx::reopensWhenBack(device.handle()))
+            return complain(kDeviceFailure, failure.empty() ? holdFailure : failure);
+        if (out != unplugged)
+            text += adapterLine(time, out ? "" : vtx::whereIs(device.handle()), json);
+        unplugged = out;
+        for (const watch::Event &e : events) {
+            if (!(out && e.target && !e.value))
+                text += (json ? watch::jsonLine(time, e).dump() : watch::textLine(time, e)) + "\n";
+        }
         int error = 0;
         switch (writeOut(text, error)) {
         case Written::Whole:

@@ -3,6 +3,7 @@
 
 #include "chip/xq4620.h"
 #include "vtx/adapter_name.h"
+#include "vtx/adapters.h"
 #include "vtx/i2cdev/detect.h"
 
 #include <algorithm>
@@ -55,7 +56,8 @@ public:
                     "VTX_ADAPTER=sim:bench");
             else
                 add("adapter", Verdict::Fail, "\"" + s + "\" names no adapter",
-                    "set VTX_ADAPTER to sim, sim:NAME or /dev/i2c-N, or leave it unset for USB "
+                    "set VTX_ADAPTER to sim, sim:NAME, /dev/i2c-N, usb:SERIAL or usb-port:PORT "
+                    "(xq4620 adapters lists the bridges' names), or leave it unset for USB "
                     "bridges");
         } else if (simulated) {
             // The board is opened here, as the panel opens it, so that a
@@ -98,7 +100,8 @@ private:
             std::string found = adapterName(bus) + ": ";
             if (bus.bridge())
                 found += "a USB-to-I2C bridge, driver " + bus.driver +
-                         (bus.serial.empty() ? "" : ", serial " + bus.serial);
+                         (bus.serial.empty() ? "" : ", serial " + bus.serial) +
+                         ", VTX_ADAPTER=" + vtx::i2cdev::nameOf(bus, buses_);
             else
                 found += "no bridge (" + vtx::i2cdev::whyNotBridge(bus) + ")";
             add(bus.name, Verdict::Info, found);
@@ -118,22 +121,45 @@ private:
     void busThrough() {
         std::string path;
         BusInfo bus;
-        if (env_.setting.empty()) {
-            const auto bridges = vtx::i2cdev::bridgeControllers(buses_);
-            if (bridges.empty()) {
+        // Found by detection or by a bridge's name, rather than named by path.
+        const bool detected = env_.setting.empty() || vtx::i2cdev::isBridgeName(env_.setting);
+        if (detected) {
+            std::vector<BusInfo> bridges;
+            for (const BusInfo &b : buses_) {
+                if (b.bridge())
+                    bridges.push_back(b);
+            }
+            const std::string &name = env_.setting;
+            const std::vector<BusInfo> named =
+                name.empty() ? bridges : vtx::i2cdev::matching(name, buses_);
+            if (bridges.empty() || named.empty()) {
                 add("bridge", Verdict::Fail,
-                    "none of the " + std::to_string(buses_.size()) +
-                        " I2C buses is a USB-to-I2C bridge",
-                    "plug the bridge in and check dmesg that its driver took it; a bus that is "
-                    "not detected can be named: VTX_ADAPTER=/dev/i2c-N");
+                    bridges.empty() ? "none of the " + std::to_string(buses_.size()) +
+                                          " I2C buses is a USB-to-I2C bridge"
+                                    : "no USB-to-I2C bridge " + name + " among the " +
+                                          std::to_string(bridges.size()) + " here",
+                    bridges.empty()
+                        ? "plug the bridge in and check dmesg that its driver took it; a bus "
+                          "that is not detected can be named: VTX_ADAPTER=/dev/i2c-N"
+                        : "plug it in, or name one that is here (xq4620 adapters lists them)");
                 return;
             }
-            bus = bridges.front().bus;
+            if (named.size() > 1) {
+                std::string list;
+                for (const BusInfo &b : named)
+                    list += (list.empty() ? "" : ", ") + vtx::i2cdev::nameOf(b, buses_) + " (" +
+                            b.name + ")";
+                add("bridge", Verdict::Fail,
+                    std::to_string(named.size()) + " USB-to-I2C bridges" +
+                        (name.empty() ? "" : " named " + name) + ": " + list +
+                        "; nothing picks one of them",
+                    "name one with --adapter or VTX_ADAPTER (xq4620 adapters lists them)");
+                return;
+            }
+            bus = named.front();
             path = env_.devDir + "/" + bus.name;
             add("bridge", Verdict::Pass,
-                bus.name + (bridges.size() == 1
-                                ? ", the only bridge"
-                                : ", the first of " + std::to_string(bridges.size()) + " bridges"));
+                bus.name + (name.empty() ? ", the only bridge" : ", the bridge " + name));
         } else {
             path = env_.setting;
         }
@@ -142,13 +168,13 @@ private:
         if (!node.exists) {
             add("node", Verdict::Fail,
                 node.error ? path + ": " + std::strerror(node.error) : path + " is missing",
-                env_.setting.empty() ? "udev makes it once i2c-dev is loaded: check ls /dev/i2c-*"
-                                     : "check the bus number: ls /dev/i2c-*");
+                detected ? "udev makes it once i2c-dev is loaded: check ls /dev/i2c-*"
+                         : "check the bus number: ls /dev/i2c-*");
             return;
         }
         // A detected bus's node must be that bus's; a named one may be any bus.
         if (!S_ISCHR(node.mode) || node.major != kI2cDevMajor ||
-            (env_.setting.empty() && node.minor != static_cast<unsigned>(bus.number))) {
+            (detected && node.minor != static_cast<unsigned>(bus.number))) {
             add("node", Verdict::Fail,
                 path + " is no I2C bus node" +
                     (bus.number >= 0 ? " of " + bus.name : std::string()),
@@ -156,7 +182,7 @@ private:
             return;
         }
         add("node", Verdict::Pass, path + ": " + describe(node));
-        if (!env_.setting.empty()) {
+        if (!detected) {
             // A bus named by hand is used whatever it is: say so when it is
             // not what the panel is made for.
             bus = vtx::i2cdev::describeBus(env_.sysfsRoot, "i2c-" + std::to_string(node.minor));

@@ -78,6 +78,11 @@ std::string whereIs(int32_t handle);
 // next call that finds it back).
 bool unplugged(int32_t handle);
 
+// Whether `handle`'s adapter, unplugged, is opened again when it is back:
+// it was found by its name (not named by a /dev/i2c-N path, whose number
+// another adapter may get) and setReopenUnplugged left that on.
+bool reopensWhenBack(int32_t handle);
+
 // Waits, without using the processor, until a device event may have
 // brought `handle`'s unplugged adapter back: 0 then (or at once when it is
 // not unplugged), -ETIMEDOUT after `timeoutMs`, -EINTR when the thread's

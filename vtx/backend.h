@@ -53,6 +53,7 @@ public:
     // brought it back (vtx/adapters.h).
     virtual bool unplugged(int32_t) const { return false; }
     virtual int replugEvents(int32_t) const { return -1; }
+    virtual bool reopens(int32_t) const { return false; }
 };
 
 // The simulated evaluation board, the process's own.

@@ -821,6 +821,13 @@ bool unplugged(int32_t handle) {
     return adapterOf(handle, backend, adapter) && backend->unplugged(adapter);
 }
 
+bool reopensWhenBack(int32_t handle) {
+    CallScope scope;
+    Backend *backend = nullptr;
+    int32_t adapter;
+    return adapterOf(handle, backend, adapter) && backend->reopens(adapter);
+}
+
 int32_t awaitReplug(int32_t handle, int32_t timeoutMs) {
     int events = -1;
     {

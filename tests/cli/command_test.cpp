@@ -761,7 +761,7 @@ TEST_F(CommandTest, WatchEndsWhenItsReaderGoesOrItIsStopped) {
     // (the library's call ends interrupted, not busy after its 5 s).
     ASSERT_EQ(run({"info"}, "sim:held").exit, 0);
     const Outcome r = shell("exec 9<>\"$D/xq4620-sim/held\" && flock 9 && "
-                            "{ \"$XQ\" watch 03 2>\"$D/err\" & w=$!; "
+                            "{ : >\"$D/err\"; \"$XQ\" watch 03 2>\"$D/err\" & w=$!; "
                             "until grep -q waiting \"$D/err\"; do sleep 0.01; done; "
                             "kill -TERM $w; " +
                                 status + "; cat \"$D/err\" >&2; }",

@@ -144,6 +144,14 @@ TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
          "chip", "let the program that holds it finish"},
         {"no byte data", [](Bench &t) { t.funcs = 0x00080000; }, "functions",
          "use another adapter"},
+        {"two bridges, none named",
+         [](Bench &t) {
+             t.sys.addUsbBus(8, "pci0000:00/0000:00:14.0/usb1/1-3", "0002", "0102", true,
+                             "mcp2221");
+         },
+         "bridge", "name one with --adapter or VTX_ADAPTER"},
+        {"a bridge's name that is not here", [](Bench &t) { t.env.setting = "usb:0002"; }, "bridge",
+         "xq4620 adapters lists them"},
     };
     for (const Row &row : rows) {
         Bench b;
@@ -158,6 +166,21 @@ TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
                 EXPECT_FALSE(failed.fix.empty()) << row.what << ": " << failed.name;
             }
         }
+    }
+}
+
+// A bridge named by serial or port is the bus the chain goes through, and
+// every bridge's line gives the name that picks it out.
+TEST(Doctor, ABridgeIsFoundByItsName) {
+    for (const char *name : {"usb:0001", "usb-port:1-2"}) {
+        Bench b;
+        b.sys.addUsbBus(8, "pci0000:00/0000:00:14.0/usb1/1-3", "0002", "0102", true, "mcp2221");
+        b.node.minor = 7;
+        b.env.setting = name;
+        const doctor::Report r = doctor::run(b.env);
+        EXPECT_TRUE(r.ok()) << name << "\n" << doctor::formatReport(r);
+        EXPECT_EQ(b.seen, "/dev/i2c-7") << name;
+        EXPECT_NE(check(r, "i2c-8").found.find("VTX_ADAPTER=usb:0002"), std::string::npos);
     }
 }
 

@@ -218,3 +218,40 @@ TEST_F(I2cDevBackendTest, CallsOnAnAdapterNeverOpenedFailWithEBADF) {
     EXPECT_EQ(b.registerWrite(0, 0x36, 0, 0), -EBADF);
     EXPECT_EQ(b.registerRead(-1, 0x36, 0), -EBADF);
 }
+
+// A bridge by the name that lasts: its serial, or its USB port; anything
+// else is refused with the bridges that are there.
+TEST_F(I2cDevBackendTest, BridgeNamesPickOutExactlyOneBridge) {
+    sys.addPciBus(0, "pci0000:00/0000:00:1f.4");
+    sys.addUsbBus(7, kHub + "/1-2", "A1");
+    sys.addUsbBus(8, kHub + "/1-3", "SAME", "0102", true, "mcp2221");
+    sys.addUsbBus(9, kHub + "/1-4.2", "SAME", "0102", true, "cp2112");
+    const struct {
+        const char *name;
+        int found;
+        const char *label; // what the one found is opened by
+        const char *told;  // part of the line that says why none was
+    } rows[] = {
+        {"usb:A1", 1, "A1", ""},
+        {"usb-port:1-4.2", 1, "SAME", ""},
+        {"usb-port:1-4", 0, "",
+         "no USB-to-I2C bridge usb-port:1-4; the bridges here: usb:A1 "
+         "(i2c-7, i2c-tiny-usb), usb-port:1-3 (i2c-8, MCP2221), "
+         "usb-port:1-4.2 (i2c-9, CP2112)"},
+        {"usb:B2", 0, "", "no USB-to-I2C bridge usb:B2"},
+        {"usb:SAME", 0, "",
+         "usb:SAME names 2 bridges, which share that serial number; name one "
+         "by its USB port: usb-port:1-3 (i2c-8), usb-port:1-4.2 (i2c-9)"},
+    };
+    for (const auto &row : rows) {
+        diag.str("");
+        I2cDevBackend b(row.name, sys.root(), dev(), diag);
+        ASSERT_EQ(b.findControllers(), row.found) << row.name << ": " << diag.str();
+        std::string label;
+        if (row.found) {
+            ASSERT_EQ(b.serialNumber(0, label), 0);
+            EXPECT_EQ(label, row.label) << row.name;
+        }
+        EXPECT_NE(diag.str().find(row.told), std::string::npos) << row.name << ": " << diag.str();
+    }
+}

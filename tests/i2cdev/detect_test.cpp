@@ -2,6 +2,7 @@
 // Bus detection on fake sysfs trees: only USB-to-I2C bridges may be picked
 // without the user naming a bus.
 #include "fake_sysfs.h"
+#include "vtx/adapters.h"
 #include "vtx/i2cdev/detect.h"
 
 #include <fstream>
@@ -184,6 +185,34 @@ TEST(I2cDevDetect, SharedSerialFallsBackToBusNamesSoEachLabelOpensOneBus) {
     EXPECT_EQ(list[1].label, "i2c-6");
     EXPECT_EQ(list[2].label, "i2c-8");
     EXPECT_EQ(list[3].label, "i2c-9");
+}
+
+// Every bus listed by the name that opens it; a bridge whose serial is
+// shared is named by its port; with several bridges none is automatic.
+TEST(I2cDevDetect, ListingNamesEveryBusAndMarksTheAutomaticOne) {
+    FakeSysfs sys;
+    sys.addPciBus(0, "pci0000:00/0000:00:1f.4");
+    sys.addUsbBus(4, kHub + "/1-2", "A1", "0102", true, "mcp2221");
+    const std::string dev = sys.path("dev").string();
+    auto list = vtx::listAdapters(sys.root(), dev);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].name, dev + "/i2c-0");
+    EXPECT_FALSE(list[0].automatic);
+    EXPECT_EQ(list[1].name, "usb:A1");
+    EXPECT_EQ(list[1].product, "MCP2221");
+    EXPECT_EQ(list[1].port, "1-2");
+    EXPECT_TRUE(list[1].automatic);
+    EXPECT_FALSE(list[1].mayOpen); // no node in the fake /dev
+
+    sys.addUsbBus(6, kHub + "/1-3", "A1", "0102", true, "cp2112");
+    list = vtx::listAdapters(sys.root(), dev);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[1].name, "usb-port:1-2");
+    EXPECT_EQ(list[2].name, "usb-port:1-3");
+    EXPECT_FALSE(list[1].automatic || list[2].automatic);
+    EXPECT_EQ(vtx::severalBridges(list),
+              "2 USB-to-I2C bridges: usb-port:1-2 (i2c-4, MCP2221), usb-port:1-3 (i2c-6, "
+              "CP2112); name one with --adapter or VTX_ADAPTER");
 }
 
 TEST(I2cDevDetect, SerialThatCannotTravelAsTextFallsBackToBusName) {

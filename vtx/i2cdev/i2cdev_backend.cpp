@@ -412,7 +412,7 @@ I2cDevBackend::OpenBus *I2cDevBackend::live(int32_t adapter, int32_t &error) {
     if (b->gone && !reopen(*b)) {
         const std::string line =
             b->path + ": the adapter was unplugged; " +
-            (b->name.empty() || !detail::reopenUnplugged()
+            (!reopens(adapter)
                  ? std::string("plug it back in and open it again")
                  : "plug it back in: " + b->name + " is opened again as soon as it is back");
         tell(Trouble::Unplugged, 0, line);
@@ -431,6 +431,11 @@ std::string I2cDevBackend::where(int32_t adapter) const {
 bool I2cDevBackend::unplugged(int32_t adapter) const {
     return adapter >= 0 && static_cast<size_t>(adapter) < open_.size() &&
            open_[static_cast<size_t>(adapter)].gone;
+}
+
+bool I2cDevBackend::reopens(int32_t adapter) const {
+    return adapter >= 0 && static_cast<size_t>(adapter) < open_.size() &&
+           !open_[static_cast<size_t>(adapter)].name.empty() && detail::reopenUnplugged();
 }
 
 int I2cDevBackend::replugEvents(int32_t adapter) const {

@@ -60,6 +60,7 @@ public:
     std::string where(int32_t adapter) const override;
     bool unplugged(int32_t adapter) const override;
     int replugEvents(int32_t adapter) const override;
+    bool reopens(int32_t adapter) const override;
 
 private:
     struct OpenBus {

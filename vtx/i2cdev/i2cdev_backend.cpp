@@ -329,7 +329,7 @@ void I2cDevBackend::watchDevices() {
     }
 }
 
-bool I2cDevBackend::devicesChanged(OpenBus &b) {
+void I2cDevBackend::drainEvents() {
     if (devEvents_ >= 0) {
         alignas(inotify_event) char events[4096];
         while (::read(devEvents_, events, sizeof events) > 0)
@@ -338,6 +338,10 @@ bool I2cDevBackend::devicesChanged(OpenBus &b) {
         // Without inotify every look is a fresh one.
         ++devGeneration_;
     }
+}
+
+bool I2cDevBackend::devicesChanged(OpenBus &b) {
+    drainEvents();
     if (b.seen == devGeneration_)
         return false;
     b.seen = devGeneration_;
@@ -359,7 +363,10 @@ bool I2cDevBackend::goneAfter(OpenBus &b, int32_t result) {
     b.fd = -1;
     b.gone = true;
     b.address = -1;
-    b.seen = 0; // one look at once: it may be back already
+    // The bus may still be on its way out of sysfs: the first look is at the
+    // next event (its node going is one).
+    drainEvents();
+    b.seen = devGeneration_;
     told_.erase({static_cast<int>(Trouble::Unplugged), 0});
     return true;
 }

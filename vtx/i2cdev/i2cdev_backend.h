@@ -120,6 +120,7 @@ private:
     // `error` set otherwise.
     OpenBus *live(int32_t adapter, int32_t &error);
     void watchDevices();
+    void drainEvents();
     bool devicesChanged(OpenBus &b);
     int32_t refuseOtherNode(const std::string &path, const struct stat &st, int expectedMinor);
     OpenBus *bus(int32_t adapter);

@@ -5,8 +5,10 @@
  * A small C API over interchangeable backends: the simulated evaluation board
  * ("sim" private to the process, "sim:NAME" shared by every process that
  * names it), a Linux I2C bus named by path, or the USB-to-I2C bridges the
- * kernel exposes as /dev/i2c-N. The backend is chosen once, from the
- * VTX_ADAPTER environment variable, when vtxFindControllers is first called.
+ * kernel exposes as /dev/i2c-N, found by detection or by their USB serial or
+ * port (vtx/adapters.h). VTX_ADAPTER, read at the first call, names the
+ * adapter vtxFindControllers and vtxOpen look at; vtxSelectAdapter names
+ * another for the calling thread, so that one program opens several.
  *
  * Every function returns a 32-bit signed result; a negative result is a
  * failure and holds a negated errno value (-EBADF for a handle the library did

@@ -2,11 +2,11 @@
 // xq4620.Board: one evaluation board, opened and set up as the command sets
 // it up, with register and field access, register files, reset and sleep.
 //
-// The adapter library chooses its backend once per process, from
-// VTX_ADAPTER at its first call. A board therefore names its adapter when
-// none is open in the process; while one is, only the same adapter can be
-// opened again. Opening `sim` with no board open gives a fresh private
-// simulated board, which is what the pytest fixture relies on.
+// A program may open any number of boards side by side, each on the adapter
+// it names (sim:ref beside sim:dut, usb:A1 beside sim:ref), each with its own
+// handle, hold and simulated faults. Opening `sim` with no board open on
+// `sim` gives a fresh private simulated board, which is what the pytest
+// fixture relies on.
 //
 // Threads: every call into the library is made without the interpreter's
 // lock, so that a wait for a held board never stops the other threads; the
@@ -36,11 +36,11 @@
 #include "chip/xq4620.h"
 #include "regfile/register_file.h"
 #include "vtx/adapter_name.h"
+#include "vtx/adapters.h"
 #include "vtx/interrupt.h"
 #include "vtx/reason.h"
 #include "vtx/sim.h"
 #include "vtx/vtx.h"
-#include "vtx/vtx_testing.h"
 #include "watch/watch.h"
 
 namespace py = pybind11;
@@ -48,16 +48,15 @@ namespace py = pybind11;
 namespace xqpy {
 namespace {
 
-// Process-wide: which adapter the library was set to, and how many boards
-// are open on it; taken without the interpreter's lock.
-struct Opened {
+// How many boards are open on the process's own simulated board (`sim`):
+// the first of them starts it afresh. Taken without the interpreter's lock.
+struct PrivateBoard {
     std::mutex mutex;
-    std::string adapter;
     int boards = 0;
 };
-Opened &opened() {
-    static auto *o = new Opened;
-    return *o;
+PrivateBoard &privateBoard() {
+    static auto *p = new PrivateBoard;
+    return *p;
 }
 
 bool interpreterUsable() {
@@ -102,20 +101,6 @@ template <typename F> auto unlocked(F &&work) -> decltype(work()) {
     py::gil_scoped_release released;
     vtx::setWaitInterrupt(pythonInterrupted);
     return work();
-}
-
-// The library reads VTX_ADAPTER at its first call after a reset; the
-// process's environment is left as it was.
-void chooseAdapter(const std::string &adapter) {
-    const char *was = std::getenv("VTX_ADAPTER");
-    const std::string saved = was ? was : "";
-    setenv("VTX_ADAPTER", adapter.c_str(), 1);
-    vtx::test::reset();
-    vtxFindControllers();
-    if (was)
-        setenv("VTX_ADAPTER", saved.c_str(), 1);
-    else
-        unsetenv("VTX_ADAPTER");
 }
 
 // The int an argument stands for (an int, numpy's integers, anything with
@@ -247,21 +232,42 @@ std::string joined(const std::vector<std::string> &lines) {
     return message;
 }
 
-// The whole message of a failure, and the library's reason and errno for it.
+// The library's last failure in this thread ("" when none), with its result.
+int32_t lastFailure(std::string &text) {
+    char buffer[512] = {};
+    const int32_t last = unlocked([&] { return vtxLastError(buffer, sizeof buffer); });
+    text = buffer;
+    return last;
+}
+
+// The whole message of a failure, and the library's reason and errno for
+// it. The thread's last failure in the library is this one's only when the
+// message tells it: it may be another board's, or older than a failure of
+// the board's own checks.
 [[noreturn]] void fail(const std::vector<std::string> &lines, int32_t result = 0) {
     // Ctrl+C during a wait: its KeyboardInterrupt is the answer.
     if (PyErr_Occurred())
         throw py::error_already_set();
-    char text[512] = {};
-    const int32_t last = unlocked([&] { return vtxLastError(text, sizeof text); });
-    if (result == 0)
-        result = last;
+    std::string text;
+    const int32_t last = lastFailure(text);
     std::string message = joined(lines);
     if (message.empty())
         message = "the board failed";
+    const bool told =
+        !text.empty() && message.find(text) != std::string::npos && (result == 0 || result == last);
+    if (result == 0 && told)
+        result = last;
     const bool busy = message.find(board::kBusy) != std::string::npos;
     const int error = busy ? EBUSY : result < 0 ? -result : EIO;
-    std::string reason = busy ? "another program holds it" : text[0] ? text : vtx::reason(result);
+    // Without the library's sentence, the most particular line says why
+    // (the refusal to pick one of several bridges is its own reason).
+    std::string reason = lines.empty() ? message : lines.back();
+    if (busy)
+        reason = "another program holds it";
+    else if (told)
+        reason = text;
+    else if (result < 0 && result != vtx::kNotUnique)
+        reason = vtx::reason(result);
     throw BoardFailure(error, registerNamedIn(message), reason, message);
 }
 
@@ -283,40 +289,31 @@ public:
         if (const std::string why = vtx::adapterNameProblem(name); !why.empty())
             throw py::value_error(why);
         Told here;
-        std::string other;
         bool ok = false;
         unlocked([&] {
-            Opened &o = opened();
-            std::lock_guard lock(o.mutex);
-            if (o.boards > 0 && name != o.adapter) {
-                other = o.adapter;
-                return;
+            if (name == "sim") {
+                PrivateBoard &p = privateBoard();
+                std::lock_guard lock(p.mutex);
+                if (p.boards++ == 0)
+                    vtx::sim::freshBoard();
+                private_ = true;
             }
-            if (o.boards == 0) {
-                chooseAdapter(name);
-                o.adapter = name;
-            }
-            ++o.boards;
             adapter_ = name;
             open_ = true;
+            // The device selects its adapter for the set-up: the boards
+            // open beside it keep theirs.
             device_ = std::make_unique<board::Device>(tellLine, name);
             ok = device_->open();
         });
-        if (!open_)
-            throw BoardFailure(EBUSY, std::nullopt, "another adapter is open",
-                               "adapter \"" + other +
-                                   "\" is open in this program; close its "
-                                   "board before opening \"" +
-                                   name + "\"");
         if (!ok) {
             const int32_t result = device_->openResult();
             close();
             const std::string message = joined(here.lines);
             // The library's reason, which it told the logger, belongs in the
-            // exception too.
-            char text[512] = {};
-            unlocked([&] { return vtxLastError(text, sizeof text); });
-            if (text[0] && result != -EBUSY && message.find(text) == std::string::npos)
+            // exception too (when it is this open's).
+            std::string text;
+            if (lastFailure(text) == result && !text.empty() && result != -EBUSY &&
+                message.find(text) == std::string::npos)
                 here.lines.push_back(text);
             if (result == -ENOENT && !name.empty() && name[0] == '/')
                 raiseOSError(ENOENT, message, py::str(name));
@@ -343,9 +340,11 @@ public:
             // No call can start now. state_ is never held across a library
             // call, which may take the interpreter's lock for a notice.
             device_.reset(); // lets go of every hold, whichever thread's
-            Opened &o = opened();
-            std::lock_guard count(o.mutex);
-            --o.boards;
+            if (private_) {
+                PrivateBoard &p = privateBoard();
+                std::lock_guard count(p.mutex);
+                --p.boards;
+            }
         });
     }
 
@@ -522,11 +521,21 @@ public:
         return events;
     }
 
-    // For the board's Simulation: `change` without the interpreter's lock,
-    // while the board is open.
+    // For the board's Simulation: `change(handle)` without the
+    // interpreter's lock, while the board is open.
     template <typename F> int32_t onBoard(F &&change) {
         Use use(*this);
-        return unlocked(change);
+        const int32_t handle = device_->handle();
+        return unlocked([&] { return change(handle); });
+    }
+    // Whether the board is open on a simulated board.
+    bool simulated() {
+        {
+            std::lock_guard lock(state_);
+            if (!open_)
+                return false;
+        }
+        return onBoard([](int32_t handle) { return vtx::sim::simulatedBoardInUse(handle); });
     }
 
 private:
@@ -581,6 +590,7 @@ private:
 
     std::unique_ptr<board::Device> device_;
     std::string adapter_;
+    bool private_ = false; // on the process's own simulated board
     mutable std::mutex state_;
     std::condition_variable idle_;
     int inFlight_ = 0;
@@ -599,10 +609,10 @@ public:
     }
 
     void powerOff() {
-        run([] { return vtx::sim::setBoardSupply(false); });
+        run([](int32_t h) { return vtx::sim::setBoardSupply(false, h); });
     }
     void powerOn() {
-        run([] { return vtx::sim::setBoardSupply(true); });
+        run([](int32_t h) { return vtx::sim::setBoardSupply(true, h); });
     }
     void raiseFlags(std::optional<bool> ocp, std::optional<bool> ovp, std::optional<bool> tsd) {
         uint8_t raise = 0, clear = 0;
@@ -612,11 +622,11 @@ public:
             if (flag)
                 (*flag ? raise : clear) |= bit;
         }
-        run([&] { return vtx::sim::setFaultFlags(raise, clear); });
+        run([&](int32_t h) { return vtx::sim::setFaultFlags(raise, clear, h); });
     }
     void clearFlags() {
-        run([] {
-            return vtx::sim::setFaultFlags(0, vtx::sim::kOcp | vtx::sim::kOvp | vtx::sim::kTsd);
+        run([](int32_t h) {
+            return vtx::sim::setFaultFlags(0, vtx::sim::kOcp | vtx::sim::kOvp | vtx::sim::kTsd, h);
         });
     }
     // Only the counts given change; the other keeps what it had to go.
@@ -630,7 +640,7 @@ public:
                                 "fail_next: a count", "a number from 0 to 65535", 0xFFFF));
             ++i;
         }
-        run([&] { return vtx::sim::failNext(counts[0], counts[1]); });
+        run([&](int32_t h) { return vtx::sim::failNext(counts[0], counts[1], h); });
     }
 
 private:
@@ -760,7 +770,8 @@ several threads: each thread's hold is its own.)")
 
     py::class_<Board>(m, "Board", R"(An XQ4620 on its evaluation board, set up and ready.
 
-Get one with xq4620.open(). Registers and values are ints (a register may
+Get one with xq4620.open(); a program may open several side by side, each on
+its own adapter with its own hold and failures. Registers and values are ints (a register may
 also be a hex text, '0x03'); fields are named as xq4620.fields() lists them,
 with '_' for '-' in keyword arguments. Failures of the adapter or the chip
 raise xq4620.BoardError; bad registers, fields and values raise ValueError,
@@ -781,8 +792,7 @@ notices (a wait for a board another program holds) are warnings of the
         .def_property_readonly(
             "simulation",
             [](py::object self) -> py::object {
-                if (self.cast<const Board &>().closed() ||
-                    !unlocked([] { return vtx::sim::simulatedBoardInUse(); }))
+                if (!self.cast<Board &>().simulated())
                     return py::none();
                 return py::cast(Simulation(self));
             },

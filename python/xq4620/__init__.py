@@ -2,7 +2,7 @@
 """The XQ4620 LED backlight driver on its evaluation board, from Python.
 
     import xq4620
-    with xq4620.open("sim") as board:          # or None: VTX_ADAPTER, then USB bridges
+    with xq4620.open("sim") as board:          # or "usb:A1"; None: VTX_ADAPTER, then USB bridges
         board.set(ovp="32 V", led_a_en=1, sleep=0)
         for level in range(0, 256, 32):
             board.set(brightness_a=level)
@@ -46,10 +46,15 @@ def open(adapter=None):
     """Open the evaluation board and set it up; returns a Board.
 
     ``adapter`` takes what VTX_ADAPTER takes: "sim" (a private simulated
-    board, fresh when no other board is open in this program), "sim:NAME"
-    (the simulated board every program naming it shares), "/dev/i2c-N", or
-    "" for USB-to-I2C bridges found automatically. None: VTX_ADAPTER, then
-    automatic detection. Use it as a context manager to close it.
+    board, fresh when no other board is open on "sim" in this program),
+    "sim:NAME" (the simulated board every program naming it shares),
+    "/dev/i2c-N", "usb:SERIAL" or "usb-port:PORT" (a USB-to-I2C bridge by
+    its serial number or its USB port, on whatever bus it has), or "" for
+    the one bridge found automatically (several found and none named is
+    refused with errno ENOTUNIQ). None: VTX_ADAPTER, then automatic
+    detection. A program may open several boards side by side, each with
+    its own hold and its own failures. Use it as a context manager to close
+    it.
     """
     return Board(adapter)
 

@@ -146,7 +146,9 @@ class Board:
         """Yield the values, then each change, as `xq4620 watch --json` prints them."""
 
 def open(adapter: Optional[str] = ...) -> Board:
-    """Open the evaluation board and set it up."""
+    """Open the evaluation board and set it up: "sim", "sim:NAME", "/dev/i2c-N",
+    "usb:SERIAL", "usb-port:PORT", or "" for the one USB bridge found; several
+    boards may be open side by side."""
 
 def fields() -> List[Field]:
     """Every field of the chip, register by register, highest bit first."""

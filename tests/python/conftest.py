@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Shared boards the module and the command both reach, and the command run as
 # a script would run it.
+import itertools
 import json
 import os
 import re
@@ -22,6 +23,15 @@ class Shared:
     def __init__(self, name, trace):
         self.adapter = "sim:" + name
         self.trace = trace
+        self.start = trace.stat().st_size if trace.exists() else 0
+
+    def calls(self):
+        """What this process traced since this board was made, a line each."""
+        if not self.trace.exists():
+            return []
+        with open(self.trace, "rb") as f:
+            f.seek(self.start)
+            return f.read().decode().splitlines()
 
     def run(self, *args, check=True):
         env = {k: v for k, v in os.environ.items() if k != "VTX_TRACE"}
@@ -36,18 +46,37 @@ class Shared:
 
     def bus_calls(self):
         """Register reads and writes this process made, as traced."""
-        if not self.trace.exists():
-            return []
-        return [line for line in self.trace.read_text().splitlines()
-                if line.startswith("vtxI2C_Register")]
+        return [line for line in self.calls() if line.startswith("vtxI2C_Register")]
+
+
+@pytest.fixture(scope="session", autouse=True)
+def trace(tmp_path_factory):
+    """This process's trace: the library opens VTX_TRACE once, at its first
+    call, so it is set before any test opens a board."""
+    path = tmp_path_factory.mktemp("trace") / "calls"
+    os.environ["VTX_TRACE"] = str(path)
+    return path
+
+
+# A process keeps each adapter name's board for good: every test's is new.
+boards_made = itertools.count()
 
 
 @pytest.fixture
-def shared(tmp_path, monkeypatch, request):
+def shared(tmp_path, monkeypatch, request, trace):
     monkeypatch.setenv("XDG_RUNTIME_DIR", str(tmp_path))
-    trace = tmp_path / "trace"
-    monkeypatch.setenv("VTX_TRACE", str(trace))
-    return Shared(re.sub("[^A-Za-z0-9_-]", "-", request.node.name)[:60], trace)
+    name = re.sub("[^A-Za-z0-9_-]", "-", request.node.name)[:50]
+    return Shared("%s-%d" % (name, next(boards_made)), trace)
+
+
+@pytest.fixture
+def pytester(pytester, monkeypatch):
+    """An inner pytest run that is not taken for a worker of ours, should
+    this suite run under pytest-xdist, and traces nothing into our trace."""
+    for name in list(os.environ):
+        if name.startswith("PYTEST_XDIST_") or name == "VTX_TRACE":
+            monkeypatch.delenv(name)
+    return pytester
 
 
 @pytest.fixture

@@ -6,6 +6,7 @@ import json
 import os
 import subprocess
 import sys
+import threading
 import time
 
 import pytest
@@ -138,7 +139,7 @@ def test_description_objects_compare_and_show_themselves(board):
 
 def test_a_watch_round_is_one_picture_of_the_chip(board, shared):
     list(board.watch("brightness_a", "brightness_b", count=2))
-    calls = [line.split("(")[0] for line in shared.trace.read_text().splitlines()]
+    calls = [line.split("(")[0] for line in shared.calls()]
     assert calls[-8:] == ["vtxLock", "vtxI2C_RegisterRead", "vtxI2C_RegisterRead", "vtxUnlock"] * 2
 
 
@@ -187,6 +188,37 @@ def test_a_transaction_keeps_other_programs_out(board, shared):
         board.write(0x00, control | 0x04)
     assert other.wait(timeout=30) == 0
     assert (board.get("led_a_en"), board.get("led_b_en")) == (1, 1)
+
+
+def test_boards_side_by_side_are_each_their_own(board, shared):
+    other = type(shared)(shared.adapter[4:] + "-b", shared.trace)
+    with xq4620.open(other.adapter) as b, xq4620.open("sim") as own:
+        board.write(0x03, 0x11)
+        b.write(0x03, 0x22)
+        assert (shared.run("read", "03").stdout, other.run("read", "03").stdout,
+                own.read(0x03)) == ("0x11\n", "0x22\n", 0)
+
+        held, done = threading.Event(), threading.Event()
+
+        def hold():
+            with board.transaction():
+                held.set()
+                done.wait(60)
+        holder = threading.Thread(target=hold)
+        holder.start()
+        try:
+            held.wait(60)
+            b.write(0x04, 0x33)  # a wait for the other's hold would end in EBUSY
+        finally:
+            done.set()
+            holder.join()
+
+        b.simulation.fail_next(reads=1)
+        assert board.read(0x03) == 0x11
+        with pytest.raises(xq4620.BoardError) as raised:
+            b.read(0x04)
+        assert (raised.value.errno, raised.value.register) == (errno.EIO, 0x04)
+        assert b.read(0x04) == 0x33
 
 
 def test_simulated_faults_are_the_boards(board, shared):

@@ -4,7 +4,9 @@
 #     python3 -m pytest docs/xq4620_example_test.py
 # and the same tests on the board on your desk (the fault test is skipped
 # there, since real hardware cannot raise its fault flags on demand):
-#     python3 -m pytest docs/xq4620_example_test.py --xq4620-adapter=/dev/i2c-3
+#     python3 -m pytest docs/xq4620_example_test.py --xq4620-adapter=usb:A1
+# or on two boards at once, one for each pytest-xdist worker:
+#     python3 -m pytest -n 2 docs/xq4620_example_test.py --xq4620-adapter=usb:A1,usb:B2
 import pytest
 
 import xq4620

@@ -4,6 +4,8 @@
 # boards or on a named adapter, and skipping fault tests on real hardware.
 import os
 import pathlib
+import re
+from xml.etree import ElementTree
 
 import pytest
 
@@ -62,8 +64,10 @@ def test_fault_tests_are_skipped_with_the_reason_on_real_hardware(pytester):
 
 REFUSED_OPTIONS = [
     ("not an adapter", ["--xq4620-adapter=bogus"], '"bogus" is not an adapter'),
-    ("one board, two workers", ["--xq4620-adapter=sim:one", "-n", "2"],
-     "is one board, and 2 xdist workers"),
+    ("fewer boards than workers", ["--xq4620-adapter=sim:one", "-n", "2"],
+     "1 board for 2 xdist workers"),
+    ("a board twice", ["--xq4620-adapter=sim:one,sim:one", "-n", "2"],
+     "sim:one is named twice"),
 ]
 
 
@@ -82,6 +86,32 @@ def test_fault_tests_skip_before_real_hardware_is_opened(pytester):
     result = pytester.runpytest_subprocess("-p", "no:cacheprovider", "-rs",
                                            "--xq4620-adapter=/dev/i2c-250")
     result.assert_outcomes(skipped=1)
+
+
+def test_a_farm_gives_each_worker_its_own_board_and_says_which(pytester, shared):
+    farm = [type(shared)(shared.adapter[4:] + side, shared.trace) for side in ("-a", "-b")]
+    pytester.makepyfile("""
+        import os
+        import pytest
+
+        @pytest.mark.parametrize("n", range(4))
+        def test_mark(xq4620_board, n):
+            xq4620_board.write(0x03, int(os.environ["PYTEST_XDIST_WORKER"][2:]) + 1)
+    """)
+    result = pytester.runpytest_subprocess(
+        "-p", "no:cacheprovider", "-n", "2", "-rA", "--junitxml=report.xml",
+        "--xq4620-adapter", ",".join(board.adapter for board in farm))
+    result.assert_outcomes(passed=4)
+    # gw0 wrote 1, gw1 wrote 2, each on its own board only.
+    assert [board.run("read", "03").stdout for board in farm] == ["0x01\n", "0x02\n"]
+    result.stdout.fnmatch_lines(["xq4620: adapter '%s' for gw0, adapter '%s' for gw1"
+                                 % tuple(board.adapter for board in farm)])
+    said = re.findall(r"^(sim:\S+) \(worker (gw\d)\)$", result.stdout.str(), re.M)
+    assert sorted(set(said)) == [(farm[0].adapter, "gw0"), (farm[1].adapter, "gw1")]
+    assert len(said) == 4
+    properties = ElementTree.parse(pytester.path / "report.xml").iter("property")
+    assert sorted((p.get("name"), p.get("value")) for p in properties) == sorted(
+        [("xq4620_adapter", board.adapter) for board in farm] * 2)
 
 
 def test_workers_get_private_boards_without_a_named_adapter(pytester):

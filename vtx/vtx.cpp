@@ -178,10 +178,17 @@ std::unique_ptr<Backend> makeBackend(const std::string &name) {
 
 // The backend of adapter `name`, made on first use.
 Backend &backendNamed(const std::string &name) {
-    std::unique_ptr<Backend> &b = lib().backends[name];
-    if (!b)
-        b = makeBackend(name);
-    return *b;
+    Library &l = lib();
+    if (const auto it = l.backends.find(name); it != l.backends.end())
+        return *it->second;
+    std::unique_ptr<Backend> made = makeBackend(name);
+    // A good name whose backend could not be made (a shared board's folder
+    // not ours yet) is tried again by the next call; a bad one stays bad.
+    if (dynamic_cast<NoAdapterBackend *>(made.get()) && adapterNameProblem(name).empty()) {
+        static auto *none = new NoAdapterBackend; // holds nothing, hands out no handle
+        return *none;
+    }
+    return *(l.backends[name] = std::move(made));
 }
 
 // The backend this thread's finds and opens go to.

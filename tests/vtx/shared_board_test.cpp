@@ -167,6 +167,12 @@ TEST_F(SharedBoardTest, StateKeptOnlyWhereNoOtherUserCanReachOrPlantIt) {
         EXPECT_EQ(stat(outside.c_str(), &st), 0);
         EXPECT_EQ(st.st_size, 0) << c.what << ": nothing written outside the directory";
     }
+    // Put right, the board opens in the same process: nothing of the
+    // refusal is kept.
+    std::system(("rm -rf '" + dir + "'").c_str());
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(vtxFindControllers(), 1);
+    ::testing::internal::GetCapturedStderr();
     if (geteuid() == 0) { // only root can hand a directory to another user
         std::system(("rm -rf '" + dir + "'").c_str());
         mkdir(dir.c_str(), 0700);

@@ -119,6 +119,10 @@ std::string bridgeList(const std::vector<BusInfo> &buses) {
 
 void I2cDevBackend::scan() {
     scanned_ = true;
+    // Every bus of ours that was pulled out meanwhile lets go of its
+    // descriptor, even one the program no longer uses.
+    for (OpenBus &b : open_)
+        noticeRemoval(b);
     const std::vector<BusInfo> buses = listBuses(sysfsRoot_);
     if (isBridgeName(namedBus_)) {
         const std::vector<BusInfo> found = matching(namedBus_, buses);
@@ -234,6 +238,12 @@ int32_t I2cDevBackend::openPath(const std::string &path, const BusInfo *scanned)
     OpenBus b;
     if (const int32_t r = openNode(path, scanned, b); r < 0)
         return r;
+    if (b.info.usb()) {
+        // From now on device events say when to look whether it is still there.
+        watchDevices();
+        drainEvents();
+        b.seen = devGeneration_;
+    }
     if (!isBridgeName(namedBus_) && !namedBus_.empty()) {
         b.name.clear(); // a path names a bus number, whatever is on it later
     } else if (isBridgeName(namedBus_)) {
@@ -356,6 +366,11 @@ bool I2cDevBackend::goneAfter(OpenBus &b, int32_t result) {
     if (!b.info.usb() ||
         (result != -ENODEV && sameBridge(b.info, describeBus(sysfsRoot_, b.info.name))))
         return false;
+    markGone(b);
+    return true;
+}
+
+void I2cDevBackend::markGone(OpenBus &b) {
     watchDevices();
     // The kernel finishes removing the bus only when every descriptor of it
     // is closed.
@@ -368,7 +383,12 @@ bool I2cDevBackend::goneAfter(OpenBus &b, int32_t result) {
     drainEvents();
     b.seen = devGeneration_;
     told_.erase({static_cast<int>(Trouble::Unplugged), 0});
-    return true;
+}
+
+void I2cDevBackend::noticeRemoval(OpenBus &b) {
+    if (!b.gone && b.info.usb() && devicesChanged(b) &&
+        !sameBridge(b.info, describeBus(sysfsRoot_, b.info.name)))
+        markGone(b);
 }
 
 bool I2cDevBackend::reopen(OpenBus &b) {
@@ -416,6 +436,9 @@ I2cDevBackend::OpenBus *I2cDevBackend::live(int32_t adapter, int32_t &error) {
         error = -EBADF;
         return nullptr;
     }
+    // A bridge pulled out since the last call is noticed before it is
+    // used, and its descriptor let go.
+    noticeRemoval(*b);
     if (b->gone && !reopen(*b)) {
         const std::string line =
             b->path + ": the adapter was unplugged; " +

@@ -119,6 +119,12 @@ private:
     // The bus of `adapter` if it is there (reopened if need be); null with
     // `error` set otherwise.
     OpenBus *live(int32_t adapter, int32_t &error);
+    // Closes the descriptor of a bus that went away; calls on it fail at
+    // once from then on.
+    void markGone(OpenBus &b);
+    // After device events: whether the bus is still in sysfs as opened; if
+    // not, it is gone.
+    void noticeRemoval(OpenBus &b);
     void watchDevices();
     void drainEvents();
     bool devicesChanged(OpenBus &b);

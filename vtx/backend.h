@@ -7,9 +7,13 @@
 #define VTX_BACKEND_H
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "vtx/gpio/bridge_lines.h"
 
 namespace vtx {
 
@@ -54,6 +58,12 @@ public:
     virtual bool unplugged(int32_t) const { return false; }
     virtual int replugEvents(int32_t) const { return -1; }
     virtual bool reopens(int32_t) const { return false; }
+    // The board's supply as the bench wires it (vtx/bench_gpio.h): 1 on,
+    // 0 off, -ENODATA when no supply line is described.
+    virtual int32_t supplyState(int32_t) { return -ENODATA; }
+    // The bridge's GPIO lines, and one of them driven at `value`.
+    virtual int32_t lineStates(int32_t, std::vector<gpio::LineState> &) { return -EOPNOTSUPP; }
+    virtual int32_t setLine(int32_t, const std::string &, int, bool) { return -EOPNOTSUPP; }
 };
 
 // The simulated evaluation board, the process's own.

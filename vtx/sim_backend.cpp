@@ -291,6 +291,14 @@ public:
     }
 
     std::string driver(int32_t) const override { return kSimDriver; }
+    // The adapter's own supply switch is the board's supply.
+    int32_t supplyState(int32_t adapter) override {
+        return withBoard([&](Board &b) {
+            if (int32_t r = reachable(b, adapter); r < 0)
+                return r;
+            return b.powered ? 1 : 0;
+        });
+    }
     std::string where(int32_t) const override { return shared_ ? "sim:" + shared_->name() : "sim"; }
     // The process's own board has no one to be held against.
     int32_t lock(int32_t adapter, int32_t timeoutMs) override {

@@ -8,6 +8,7 @@
 
 #include "vtx/adapter_name.h"
 #include "vtx/adapters.h"
+#include "vtx/bench_gpio.h"
 #include "vtx/backend.h"
 #include "vtx/file_lock.h"
 #include "vtx/holds.h"
@@ -877,6 +878,40 @@ int32_t awaitReplug(int32_t handle, int32_t timeoutMs) {
     if (events >= 0)
         ::close(events);
     return r;
+}
+
+namespace {
+
+// A call on `handle`'s backend, as the front end makes every call.
+template <typename F> int32_t onHandle(int32_t handle, F &&call) {
+    CallScope scope;
+    Backend *backend = nullptr;
+    int32_t adapter, r;
+    if (!adapterOf(handle, backend, adapter))
+        r = -EBADF;
+    else if ((r = scope.awaitTurn(handle)) == 0)
+        r = call(*backend, adapter);
+    noteResult(r, handle, -1);
+    return r;
+}
+
+} // namespace
+
+int32_t supplyState(int32_t handle) {
+    const int32_t r =
+        onHandle(handle, [](Backend &b, int32_t adapter) { return b.supplyState(adapter); });
+    return r;
+}
+
+int32_t lineStates(int32_t handle, std::vector<gpio::LineState> &states) {
+    return onHandle(handle,
+                    [&](Backend &b, int32_t adapter) { return b.lineStates(adapter, states); });
+}
+
+int32_t setLine(int32_t handle, const std::string &name, int value, bool force) {
+    return onHandle(handle, [&](Backend &b, int32_t adapter) {
+        return b.setLine(adapter, name, value, force);
+    });
 }
 
 Backend *detail::backendFor(int32_t handle) {

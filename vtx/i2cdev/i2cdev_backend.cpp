@@ -8,9 +8,11 @@
 #include "vtx/vtx.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -371,6 +373,7 @@ bool I2cDevBackend::goneAfter(OpenBus &b, int32_t result) {
 }
 
 void I2cDevBackend::markGone(OpenBus &b) {
+    b.lines.reset(); // the gpiochip went with it
     watchDevices();
     // The kernel finishes removing the bus only when every descriptor of it
     // is closed.
@@ -498,9 +501,11 @@ int32_t I2cDevBackend::firmwareVersion(int32_t adapter, uint8_t *buffer, int32_t
     return 0;
 }
 
-// i2c-dev leaves bus speed to the adapter's driver and has no GPIO or supply
-// outputs: the evaluation board is powered on its own. What was asked is
-// kept, to be asked again of a bridge plugged back in.
+// i2c-dev leaves bus speed to the adapter's driver. The GPIO and supply
+// set-up drive the bridge's own lines as the bench describes its wiring
+// (vtx/gpio/bench_description.h); without a description they do nothing,
+// and the board is powered on its own. What was asked is kept, to be asked
+// again of a bridge plugged back in.
 int32_t I2cDevBackend::i2cControl(int32_t adapter, int32_t speed, int32_t pullups, int32_t enable) {
     int32_t error = 0;
     OpenBus *b = live(adapter, error);
@@ -513,6 +518,76 @@ int32_t I2cDevBackend::i2cControl(int32_t adapter, int32_t speed, int32_t pullup
     return 0;
 }
 
+std::string I2cDevBackend::bridgeOf(const OpenBus &b) const {
+    const std::string product = bridgeProduct(b.driver);
+    return (b.name.empty() ? b.path : b.name) + (product.empty() ? "" : " (" + product + ")");
+}
+
+std::optional<gpio::Wiring> I2cDevBackend::wiringOf(const OpenBus &b, std::string &problem) const {
+    std::vector<std::string> names = {b.name};
+    if (b.info.bridge()) {
+        if (!b.info.serial.empty())
+            names.push_back(kSerialPrefix + b.info.serial);
+        names.push_back(kPortPrefix + b.info.port());
+    }
+    names.push_back(b.path);
+    // The first name the bench file has a section for.
+    std::optional<gpio::Wiring> found;
+    for (const std::string &name : names) {
+        if (name.empty())
+            continue;
+        const auto wiring = gpio::wiringFor(name, problem);
+        if (!wiring)
+            return std::nullopt;
+        if (!found || (found->empty() && !wiring->empty()))
+            found = wiring;
+    }
+    return found;
+}
+
+int32_t I2cDevBackend::lineOf(OpenBus &b, const std::string &name, int &offset) {
+    if (!b.lines) {
+        const std::string chip = gpio::chipOf(sysfsRoot_, b.usbDevice);
+        if (chip.empty()) {
+            tell(Trouble::Bench, 0,
+                 bridgeOf(b) + " has no GPIO lines its driver gives the kernel, so " + name +
+                     " cannot switch the board; take its lines out of " + gpio::defaultPath() +
+                     " (and VTX_SUPPLY), or use a bridge with GPIO (MCP2221, CP2112)");
+            return -EOPNOTSUPP;
+        }
+        auto lines = std::make_shared<gpio::BridgeLines>();
+        std::string why;
+        if (const int32_t r = lines->open(chip, why); r < 0) {
+            tell(Trouble::Bench, -r, bridgeOf(b) + ": its GPIO lines: " + why);
+            return r;
+        }
+        b.lines = lines;
+    }
+    offset = gpio::offsetOf(b.driver, name, b.lines->count());
+    if (offset < 0) {
+        tell(Trouble::Bench, 0,
+             bridgeOf(b) + " has no line " + name + "; its lines are " +
+                 gpio::lineRange(b.driver, b.lines->count()));
+        return -EINVAL;
+    }
+    return 0;
+}
+
+int32_t I2cDevBackend::drive(OpenBus &b, const std::string &name, int offset, int value) {
+    std::string why;
+    const int32_t r = b.lines->drive(offset, value, why);
+    if (r == -ENOENT)
+        tell(Trouble::Bench, ENOENT,
+             name + " of " + bridgeOf(b) +
+                 " is not a GPIO pin: the bridge's flash gives it another function; set it to "
+                 "GPIO with the bridge maker's configuration utility");
+    else if (r == -EBUSY)
+        tell(Trouble::Bench, EBUSY, name + " of " + bridgeOf(b) + " is held by another program");
+    else if (r < 0)
+        tell(Trouble::Bench, -r, name + " of " + bridgeOf(b) + ": " + why);
+    return r;
+}
+
 int32_t I2cDevBackend::gpioWriteControl(int32_t adapter, const GpioConfig &cfg) {
     int32_t error = 0;
     OpenBus *b = live(adapter, error);
@@ -520,6 +595,23 @@ int32_t I2cDevBackend::gpioWriteControl(int32_t adapter, const GpioConfig &cfg) 
         return error;
     b->setUp[1] = true;
     b->gpio = cfg;
+    std::string problem;
+    b->wiring = wiringOf(*b, problem);
+    if (!b->wiring) {
+        tell(Trouble::Bench, 0, problem);
+        return -EINVAL;
+    }
+    // The fixed lines at their levels; the supply line is only looked up
+    // here, so that a wrong one fails the set-up before anything is powered.
+    int offset = -1;
+    if (b->wiring->supply) {
+        if (const int32_t r = lineOf(*b, b->wiring->supply->name, offset); r < 0)
+            return r;
+    }
+    for (const auto &[name, level] : b->wiring->hold) {
+        if (int32_t r = lineOf(*b, name, offset); r < 0 || (r = drive(*b, name, offset, level)) < 0)
+            return r;
+    }
     return 0;
 }
 
@@ -531,7 +623,61 @@ int32_t I2cDevBackend::powerWriteControl(int32_t adapter, int32_t supplyOn, int3
     b->setUp[2] = true;
     b->power[0] = supplyOn;
     b->power[1] = voltage;
+    if (!b->wiring || !b->wiring->supply)
+        return 0;
+    const gpio::Line &supply = *b->wiring->supply;
+    int offset = -1;
+    if (const int32_t r = lineOf(*b, supply.name, offset); r < 0)
+        return r;
+    const bool on = supplyOn != 0;
+    if (const int32_t r = drive(*b, supply.name, offset, on != supply.activeLow ? 1 : 0); r < 0)
+        return r;
+    // The board's time to come up before its first access.
+    if (on && b->wiring->settleMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(b->wiring->settleMs));
     return 0;
+}
+
+int32_t I2cDevBackend::supplyState(int32_t adapter) {
+    int32_t error = 0;
+    OpenBus *b = live(adapter, error);
+    if (!b)
+        return error;
+    if (!b->wiring || !b->wiring->supply)
+        return -ENODATA;
+    int offset = -1;
+    if (const int32_t r = lineOf(*b, b->wiring->supply->name, offset); r < 0)
+        return r;
+    const int level = b->lines->driven(offset);
+    return level < 0 ? -ENODATA : (level == 1) != b->wiring->supply->activeLow;
+}
+
+int32_t I2cDevBackend::lineStates(int32_t adapter, std::vector<gpio::LineState> &states) {
+    int32_t error = 0;
+    OpenBus *b = live(adapter, error);
+    if (!b)
+        return error;
+    int offset = -1;
+    if (const int32_t r = lineOf(*b, gpio::lineName(b->driver, 0), offset); r < 0 && !b->lines)
+        return r;
+    states = b->lines->states(b->driver);
+    return 0;
+}
+
+int32_t I2cDevBackend::setLine(int32_t adapter, const std::string &name, int value, bool force) {
+    int32_t error = 0;
+    OpenBus *b = live(adapter, error);
+    if (!b)
+        return error;
+    if (!force && b->wiring && b->wiring->supply && b->wiring->supply->name == name) {
+        tell(Trouble::Bench, EPERM,
+             name + " switches the board's supply: use xq4620 power, or --force");
+        return -EPERM;
+    }
+    int offset = -1;
+    if (const int32_t r = lineOf(*b, name, offset); r < 0)
+        return r;
+    return drive(*b, name, offset, value);
 }
 
 std::string I2cDevBackend::driver(int32_t adapter) const {

@@ -6,9 +6,13 @@
 #define VTX_I2CDEV_I2CDEV_BACKEND_H
 
 #include "vtx/backend.h"
+#include "vtx/gpio/bench_description.h"
+#include "vtx/gpio/bridge_lines.h"
 #include "vtx/i2cdev/detect.h"
 
 #include <iosfwd>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,6 +65,9 @@ public:
     bool unplugged(int32_t adapter) const override;
     int replugEvents(int32_t adapter) const override;
     bool reopens(int32_t adapter) const override;
+    int32_t supplyState(int32_t adapter) override;
+    int32_t lineStates(int32_t adapter, std::vector<gpio::LineState> &states) override;
+    int32_t setLine(int32_t adapter, const std::string &name, int value, bool force) override;
 
 private:
     struct OpenBus {
@@ -83,6 +90,10 @@ private:
         int32_t i2c[3] = {};
         GpioConfig gpio{};
         int32_t power[2] = {};
+        // How the bench wires the bridge's GPIO lines (set by the GPIO
+        // set-up), and the lines held for it.
+        std::optional<gpio::Wiring> wiring;
+        std::shared_ptr<gpio::BridgeLines> lines;
     };
 
     // Kinds of trouble, each told once per backend.
@@ -101,6 +112,7 @@ private:
         LabelTooLong,
         NotUnique,
         Unplugged,
+        Bench,
         Other,
     };
 
@@ -126,6 +138,15 @@ private:
     // not, it is gone.
     void noticeRemoval(OpenBus &b);
     void watchDevices();
+    // The bench's wiring of bus `b`: its section by the bridge's name, by
+    // its serial or port name, or by its path.
+    std::optional<gpio::Wiring> wiringOf(const OpenBus &b, std::string &problem) const;
+    // The bridge's gpiochip opened, and the offset of line `name` on it; a
+    // negative result (told) when either is not there.
+    int32_t lineOf(OpenBus &b, const std::string &name, int &offset);
+    int32_t drive(OpenBus &b, const std::string &name, int offset, int value);
+    // "usb:A1 (MCP2221)", for messages.
+    std::string bridgeOf(const OpenBus &b) const;
     void drainEvents();
     bool devicesChanged(OpenBus &b);
     int32_t refuseOtherNode(const std::string &path, const struct stat &st, int expectedMinor);

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <cerrno>
 
 #include "link/link.h"
 #include "panel/accessible_names.h"
@@ -19,6 +20,7 @@
 #include "panel/input_guard.h"
 #include "panel/register_map.h"
 #include "res/resource.h"
+#include "vtx/adapters.h"
 
 // Every field bound to a control; Pull and Push walk this one table.
 const CEvalDlg::Binding CEvalDlg::kBindings[] = {
@@ -106,6 +108,8 @@ void CEvalDlg::Create() {
     addAction(save);
     addAction(load);
     m_systemMenu->addAction(tr("&Diagnose Adapter..."))->setData(IDM_DIAGNOSE);
+    m_systemMenu->addAction(tr("C&hoose Adapter..."))->setData(IDM_CHOOSE);
+    m_systemMenu->addAction(tr("&Reconnect Adapter"))->setData(IDM_RECONNECT);
     QAction *close = m_systemMenu->addAction(tr("&Close"));
     close->setData(SC_CLOSE);
     connect(m_systemMenu, &QMenu::triggered, this,
@@ -208,21 +212,28 @@ void CEvalDlg::ShowError(const QString &text) {
     // A device error keeps the library's reason for it; a typing error has
     // none.
     m_errorReason.clear();
-    if (text == QLatin1String("Read Error") || text == QLatin1String("Write Error")) {
-        std::string why;
-        LinkLastError(&why);
-        m_errorReason = QString::fromStdString(why);
-    }
+    if (text == QLatin1String("Read Error") || text == QLatin1String("Write Error"))
+        m_errorReason = AccessFailureReason();
     if (!m_linkFailed)
         SetDlgItemText(IDC_STATUS, text);
     ShowStatusReason();
 }
 
+QString CEvalDlg::AccessFailureReason() const {
+    std::string why;
+    const int32_t result = LinkLastError(&why);
+    // Nothing reopens a pulled adapter by itself: the user does, once it is
+    // back.
+    if (result == -ENODEV || vtx::unplugged(g_hLink))
+        return QStringLiteral("the adapter was unplugged: plug it back in and choose Reconnect "
+                              "Adapter from the context menu");
+    return QString::fromStdString(why);
+}
+
 void CEvalDlg::NoteLinkFailure() {
     m_linkFailed = true;
-    std::string why;
-    m_linkResult = LinkLastError(&why);
-    m_linkReason = QString::fromStdString(why);
+    m_linkResult = LinkLastError(nullptr);
+    m_linkReason = AccessFailureReason();
     ShowStatusReason();
 }
 

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QCheckBox;
@@ -18,6 +19,10 @@ class QComboBox;
 class QLineEdit;
 class QMenu;
 class QSlider;
+
+namespace vtx {
+struct AdapterListing;
+}
 
 class CEvalDlg : public QDialog {
     Q_OBJECT
@@ -84,6 +89,12 @@ public:
     // The context menu's Diagnose Adapter...: the adapter chain checked as
     // `xq4620 doctor` checks it, the report in a dialog.
     void OnDiagnoseAdapter();
+    // The context menu's Choose Adapter...: the bridges plugged in, and on
+    // OK the chosen one opened, set up and read back; Cancel changes
+    // nothing. Reconnect Adapter: the same adapter as before opened, set up
+    // and read back, after it was pulled out and plugged back.
+    void OnChooseAdapter();
+    void OnReconnectAdapter();
     void OnPaint(EventArgs &args);
     void OnQueryDragIcon(EventArgs &args);
 
@@ -154,6 +165,17 @@ public:
     // The adapter failed to open or set up: from now on the status line says
     // "USB Initialization Error", and its tooltip why.
     void NoteLinkFailure();
+    // Opens and sets up the adapter (LinkOpen) and shows what became of it:
+    // the version line, its tooltip naming the adapter, and the status line.
+    // Whatever an earlier open or access left on the status line goes.
+    void OpenAdapter();
+    // Asks which of `bridges` the board is on; on OK the library looks at
+    // the chosen one from now on (vtxSelectAdapter). False on Cancel.
+    bool ChooseAdapter(const std::vector<vtx::AdapterListing> &bridges);
+    // Cancel at start-up: no adapter, as when none is found.
+    void NoAdapterChosen(const std::vector<vtx::AdapterListing> &bridges);
+    // Why the last device access failed, for the status line's tooltip.
+    QString AccessFailureReason() const;
 
     // Writes the low byte of `value` to `reg`. On failure the register's
     // text (where it has one) shows "--" and the status "Write Error".
@@ -225,6 +247,9 @@ private:
     QString m_errorReason;
     int32_t m_linkResult = 0;
     QString m_linkReason;
+    std::string m_adapterName;  // the bridge chosen in the chooser, "" when none was
+    bool m_nameRefused = false; // the library refused that name
+    void ShowAdapterTip(bool open);
     void ShowStatusReason();
     int m_actionDepth = 0;
     int m_currentDrawId = 0;

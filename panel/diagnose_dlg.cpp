@@ -48,8 +48,11 @@ CDiagnoseDlg::CDiagnoseDlg(const QString &report, QWidget *parent)
 void CEvalDlg::OnDiagnoseAdapter() {
     // The checks run here, at once: reading sysfs is quick, and the chip's
     // three reads take what any readback takes. The adapter is the panel's
-    // own, as it was opened at start-up; it is never opened again.
+    // own, as it was opened at start-up (or chosen since); it is never
+    // opened again.
     doctor::Environment env = doctor::systemEnvironment();
+    if (!m_adapterName.empty())
+        env.setting = m_adapterName;
     const bool failed = m_linkFailed;
     const int32_t result = m_linkResult < 0 ? m_linkResult : -ENODEV;
     const std::string why = m_linkReason.toStdString();
@@ -57,7 +60,9 @@ void CEvalDlg::OnDiagnoseAdapter() {
         return failed ? doctor::ChipRead{result, why} : doctor::ChipRead{};
     };
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const doctor::Report report = doctor::run(env);
+    doctor::Report report = doctor::run(env);
+    if (!m_adapterName.empty())
+        report.adapter = m_adapterName + ", chosen in the panel";
     QApplication::restoreOverrideCursor();
 
     CDiagnoseDlg dialog(QString::fromStdString(doctor::formatReport(report)), this);

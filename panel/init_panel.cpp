@@ -1,20 +1,26 @@
 // SPDX-License-Identifier: MIT
 // Panel start-up: the About entry, shadows, lists and sliders at their start
-// values, the adapter opened and the chip read back.
+// values, the adapter chosen (among several bridges), opened and the chip
+// read back.
 #include <QAction>
 #include <QComboBox>
 #include <QMenu>
 #include <QSlider>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "chip/xq4620.h"
 #include "link/link.h"
 #include "link/version_line.h"
 #include "panel/ceval_dlg.h"
+#include "panel/choose_adapter_dlg.h"
 #include "panel/register_map.h"
 #include "panel/slider_action.h"
 #include "panel/version_line.h"
 #include "res/resource.h"
 #include "res/string_table.h"
+#include "vtx/adapters.h"
 
 namespace {
 
@@ -65,6 +71,52 @@ void CEvalDlg::SetStartBoxes() {
     m_bFlagTsd = 0;
 }
 
+void CEvalDlg::OpenAdapter() {
+    // A new start: what an earlier open or access left is not this one's.
+    m_linkFailed = false;
+    m_linkResult = 0;
+    m_linkReason.clear();
+    m_errorText.clear();
+    m_errorReason.clear();
+
+    uint8_t firmware = 0;
+    const bool failed = m_nameRefused || LinkOpen(&firmware) != 0;
+    if (failed) {
+        SetDlgItemText(IDC_VERSION, QStringLiteral("Version"));
+        SetStatus(QStringLiteral("USB Initialization Error"));
+        NoteLinkFailure();
+    } else {
+        uint8_t firmware2 = 0;
+        LinkFirmwareVersion(&firmware2);
+        SetDlgItemText(IDC_VERSION, VersionLine(firmware, firmware2));
+        SetStatus(QStringLiteral("Ready"));
+        ShowStatusReason();
+    }
+    ShowAdapterTip(!failed);
+}
+
+void CEvalDlg::ShowAdapterTip(bool open) {
+    QString tip;
+    if (open) {
+        const std::string where = vtx::whereIs(g_hLink);
+        std::string name = m_adapterName;
+        if (name.empty() && AdapterNamed())
+            name = std::getenv("VTX_ADAPTER");
+        if (name.empty()) {
+            // The one bridge detection found, by the name that picks it out.
+            for (const vtx::AdapterListing &a : ListAdapters()) {
+                if (a.node == where)
+                    name = a.name;
+            }
+        }
+        tip = AdapterTip(name, where);
+    }
+    if (QWidget *version = GetDlgItem(IDC_VERSION)) {
+        version->setToolTip(tip);
+        version->setAccessibleDescription(tip);
+    }
+}
+
 bool CEvalDlg::InitPanel() {
     InitDialogBase();
 
@@ -80,16 +132,18 @@ bool CEvalDlg::InitPanel() {
     ResetShadows();
     SetStartPositions();
 
-    uint8_t firmware = 0;
-    if (LinkOpen(&firmware) != 0) {
-        SetStatus(QStringLiteral("USB Initialization Error"));
-        NoteLinkFailure();
-    } else {
-        uint8_t firmware2 = 0;
-        LinkFirmwareVersion(&firmware2);
-        SetDlgItemText(IDC_VERSION, VersionLine(firmware, firmware2));
-        SetStatus(QStringLiteral("Ready"));
-    }
+    // Nothing reopens an adapter that was pulled out and plugged back in
+    // behind the user's back: Reconnect Adapter does, and reads the chip.
+    vtx::setReopenUnplugged(false);
+    // Several bridges and none named: the user says which one the board is
+    // on before anything reaches any of them.
+    std::vector<vtx::AdapterListing> bridges;
+    if (!AdapterNamed())
+        bridges = vtx::bridgesOf(ListAdapters());
+    if (bridges.size() > 1 && !ChooseAdapter(bridges))
+        NoAdapterChosen(bridges);
+    else
+        OpenAdapter();
 
     ReadbackAll();
     return true;

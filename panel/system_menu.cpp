@@ -17,6 +17,10 @@ void CEvalDlg::OnSysCommand(EventArgs &args) {
         OnLoadRegisters();
     } else if (command == IDM_DIAGNOSE) {
         OnDiagnoseAdapter();
+    } else if (command == IDM_CHOOSE) {
+        OnChooseAdapter();
+    } else if (command == IDM_RECONNECT) {
+        OnReconnectAdapter();
     } else if (command == SC_CLOSE) {
         close();
     }

@@ -20,6 +20,8 @@
 #define IDM_SAVEREGS 0x0020
 #define IDM_LOADREGS 0x0030
 #define IDM_DIAGNOSE 0x0040
+#define IDM_CHOOSE 0x0050
+#define IDM_RECONNECT 0x0060
 #define SC_CLOSE 0xF060
 
 // Controls of the panel.

@@ -18,9 +18,11 @@
 #include <cerrno>
 #include <functional>
 
+#include "panel/choose_adapter_dlg.h"
 #include "panel/register_map.h"
 #include "panel_fixture.h"
 #include "res/resource.h"
+#include "tests/support/sim_session.h"
 #include "vtx/sim.h"
 #include "vtx/vtx_testing.h"
 
@@ -572,11 +574,52 @@ TEST_F(Actions, AnUnpoweredBoardAndAPulledAdapterAreShownAsErrors) {
     QTest::keyClick(Slider(IDC_BRIGHT_B), Qt::Key_Right);
     Settle();
     EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
-    EXPECT_EQ(Tip(), QStringLiteral("the adapter was unplugged: plug it back in and restart the "
-                                    "program"));
+    EXPECT_EQ(Tip(), QStringLiteral("the adapter was unplugged: plug it back in and choose "
+                                    "Reconnect Adapter from the context menu"));
     EXPECT_EQ(Text(IDC_REG04), QStringLiteral("--"));
     EXPECT_EQ(vtx::sim::chipRegister(0x00), 0xC4);
     EXPECT_EQ(vtx::sim::chipRegister(0x04), 0x00);
+}
+
+// A chosen bridge that does not open leaves no adapter open: the board
+// used so far gets nothing more, and nothing claims otherwise.
+TEST_F(Actions, ABridgeChosenThatDoesNotOpenLeavesNoAdapterOpen) {
+    SetAdapterLister(TwoBridges);
+    OnNextModal([](QDialog *chooser) { QTest::keyClick(chooser->focusWidget(), Qt::Key_Return); });
+    dlg->Dispatch(CEvalDlg::Event::SysCommand, 0, IDM_CHOOSE);
+    EXPECT_EQ(calls.at(0), "vtxSelectAdapter(\"usb:A1\") = 0");
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("USB Initialization Error"));
+    ClickBox(IDC_LED_A_EN);
+    EXPECT_EQ(vtx::sim::chipRegister(0x00), 0xC0);
+}
+
+// Plugged back in, the adapter comes back only through Reconnect Adapter:
+// set up again, the chip (started afresh) read back, and nothing written
+// until the user acts; the controls keep what the user set.
+TEST_F(Actions, ReconnectAdapterAfterAReplugReadsTheChipBackAndWritesNothing) {
+    ClickBox(IDC_LED_A_EN);
+    DragSlider(IDC_BRIGHT_A, 40);
+    vtx::sim::unplug();
+    ClickBox(IDC_LED_B_EN);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Write Error"));
+    dlg->Dispatch(CEvalDlg::Event::SysCommand, 0, IDM_RECONNECT); // too early
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("USB Initialization Error"));
+    EXPECT_EQ(Tip(), QStringLiteral("the adapter was unplugged: plug it back in and choose "
+                                    "Reconnect Adapter from the context menu"));
+    vtx::sim::plugIn();
+    ClearCalls();
+    dlg->Dispatch(CEvalDlg::Event::SysCommand, 0, IDM_RECONNECT);
+    std::vector<std::string> expected = sim_session::kSetUpCalls;
+    expected.insert(expected.end(), sim_session::kFreshReadback.begin(),
+                    sim_session::kFreshReadback.end());
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
+    EXPECT_EQ(Tip(), QString());
+    EXPECT_FALSE(Checked(IDC_LED_A_EN));
+    EXPECT_EQ(Slider(IDC_BRIGHT_A)->value(), 40);
+    dlg->repaint(); // no control writes by itself
+    Settle();
+    EXPECT_EQ(calls.size(), expected.size());
 }
 
 // What a user sees, found the way a user finds it: by the texts on the
@@ -715,6 +758,6 @@ TEST_F(Actions, TheAboutEntryOpensTheAboutBox) {
     EXPECT_TRUE(dlg->isVisible());
 
     // Close, the entry before the separator, ends the panel.
-    menu->actions().at(3)->trigger();
+    menu->actions().at(5)->trigger();
     EXPECT_FALSE(dlg->isVisible());
 }

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,9 +16,12 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QTimer>
 
 #include "link/link.h"
+#include "panel/choose_adapter_dlg.h"
 #include "panel/register_map.h"
+#include "vtx/vtx.h"
 #include "vtx/vtx_testing.h"
 
 void Settle() {
@@ -28,15 +32,65 @@ void Settle() {
 }
 
 void PanelTest::SetUp() {
+    m_setting = qgetenv("VTX_ADAPTER");
+    FreshProcess();
+}
+
+void PanelTest::FreshProcess() {
     ResetProcessState();
+    // The library keeps a thread's choice of adapter across its reset.
+    vtxSelectAdapter(nullptr);
     vtx::test::setTraceSink([this](const std::string &line) { calls.push_back(line); });
 }
 
 void PanelTest::TearDown() {
+    m_modalWatch.reset();
     if (dlg)
         dlg->hide();
     dlg.reset();
     vtx::test::setTraceSink({});
+    SetAdapterLister({});
+    if (qgetenv("VTX_ADAPTER") != m_setting) {
+        qputenv("VTX_ADAPTER", m_setting);
+        ResetProcessState();
+    }
+}
+
+void PanelTest::SetAdapterSetting(const char *value) {
+    if (value)
+        qputenv("VTX_ADAPTER", value);
+    else
+        qunsetenv("VTX_ADAPTER");
+    FreshProcess();
+}
+
+void PanelTest::OnNextModal(std::function<void(QDialog *)> act) {
+    m_modalWatch = std::make_unique<QTimer>();
+    m_modalWatch->setInterval(10);
+    QObject::connect(m_modalWatch.get(), &QTimer::timeout, [this, act] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        m_modalWatch->stop();
+        act(dialog);
+    });
+    m_modalWatch->start();
+}
+
+std::vector<vtx::AdapterListing> TwoBridges() {
+    auto bus = [](const char *name, const char *bus, const char *product, const char *serial,
+                  const char *port) {
+        vtx::AdapterListing a;
+        a.name = name;
+        a.bus = bus;
+        a.product = product;
+        a.serial = serial;
+        a.port = port;
+        a.bridge = *product != '\0';
+        return a;
+    };
+    return {bus("usb:A1", "i2c-7", "MCP2221", "A1", "1-2"),
+            bus("sim", "i2c-8", "CP2112", "", "1-3.1"), bus("/dev/i2c-0", "i2c-0", "", "", "")};
 }
 
 void PanelTest::StartPanel() {

@@ -3,7 +3,10 @@
 #ifndef TESTS_PANEL_PANEL_FIXTURE_H
 #define TESTS_PANEL_PANEL_FIXTURE_H
 
+#include <QByteArray>
 #include <QString>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
@@ -12,6 +15,7 @@
 
 #include "panel/ceval_dlg.h"
 #include "tests/support/sim_session.h"
+#include "vtx/adapters.h"
 
 // Readable QStrings in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out) {
@@ -20,6 +24,7 @@ inline void PrintTo(const QString &text, std::ostream *out) {
 
 class QCheckBox;
 class QComboBox;
+class QDialog;
 class QLineEdit;
 class QSlider;
 
@@ -27,6 +32,11 @@ using sim_session::ResetProcessState;
 
 // Lets queued events and repaints run until the panel is quiet.
 void Settle();
+
+// Two USB-to-I2C bridges beside the motherboard's SMBus, as a bench has
+// them. The second "bridge" is the simulated board, so that choosing it
+// opens a board.
+std::vector<vtx::AdapterListing> TwoBridges();
 
 class PanelTest : public ::testing::Test {
 protected:
@@ -36,6 +46,15 @@ protected:
     // Creates and shows the panel on the board as SetUp left it (forced
     // results set before this call apply to the start-up).
     void StartPanel();
+
+    // VTX_ADAPTER set to `value` (nullptr: unset) for this test, in a fresh
+    // process; TearDown puts the test environment's back.
+    void SetAdapterSetting(const char *value);
+
+    // Runs `act` on the next dialog the panel runs modally (its own loop,
+    // as the chooser at start-up and the context menu's dialogs do), once
+    // it is up.
+    void OnNextModal(std::function<void(QDialog *)> act);
 
     // Every trace line since start (or since ClearCalls).
     std::vector<std::string> calls;
@@ -63,6 +82,11 @@ protected:
     bool Checked(int id) const;
 
     std::unique_ptr<CEvalDlg> dlg;
+
+private:
+    void FreshProcess();
+    std::unique_ptr<QTimer> m_modalWatch;
+    QByteArray m_setting;
 };
 
 #endif

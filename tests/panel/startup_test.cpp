@@ -6,11 +6,14 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QSlider>
+#include <QTest>
+#include <QTreeWidget>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
 #include "link/link.h"
+#include "panel/choose_adapter_dlg.h"
 #include "panel/register_map.h"
 #include "panel/version_line.h"
 #include "panel_fixture.h"
@@ -146,16 +149,84 @@ TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {
 TEST_F(PanelTest, TheContextMenuEndsWithTheAboutEntry) {
     StartPanel();
     const QList<QAction *> actions = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 6);
+    ASSERT_EQ(actions.size(), 8);
     EXPECT_EQ(actions[0]->text(), QStringLiteral("&Save Registers..."));
     EXPECT_EQ(actions[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     EXPECT_EQ(actions[1]->text(), QStringLiteral("&Load Registers..."));
     EXPECT_EQ(actions[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     EXPECT_EQ(actions[2]->text(), QStringLiteral("&Diagnose Adapter..."));
-    EXPECT_EQ(actions[3]->text(), QStringLiteral("&Close"));
-    EXPECT_TRUE(actions[4]->isSeparator());
-    EXPECT_EQ(actions[5]->text(), QStringLiteral("&About XQ4620..."));
-    EXPECT_EQ(actions[5]->data().toInt(), IDM_ABOUTBOX);
+    EXPECT_EQ(actions[3]->text(), QStringLiteral("C&hoose Adapter..."));
+    EXPECT_EQ(actions[4]->text(), QStringLiteral("&Reconnect Adapter"));
+    EXPECT_EQ(actions[5]->text(), QStringLiteral("&Close"));
+    EXPECT_TRUE(actions[6]->isSeparator());
+    EXPECT_EQ(actions[7]->text(), QStringLiteral("&About XQ4620..."));
+    EXPECT_EQ(actions[7]->data().toInt(), IDM_ABOUTBOX);
+}
+
+// A named adapter, or a single bridge, opens as it always did: nobody is
+// asked.
+TEST_F(PanelTest, TheChooserAsksOnlyWhenSeveralBridgesAndNoneIsNamed) {
+    for (const char *setting : {"sim", static_cast<const char *>(nullptr)}) {
+        SCOPED_TRACE(setting ? setting : "unset");
+        SetAdapterSetting(setting);
+        std::vector<vtx::AdapterListing> buses = TwoBridges();
+        if (!setting)
+            buses.erase(buses.begin() + 1); // one bridge left
+        SetAdapterLister([buses] { return buses; });
+        bool asked = false;
+        OnNextModal([&asked](QDialog *chooser) {
+            asked = true;
+            chooser->reject();
+        });
+        dlg = std::make_unique<CEvalDlg>();
+        dlg->Create();
+        EXPECT_FALSE(asked);
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls[0].rfind("vtxFindControllers() = ", 0), 0u) << calls[0];
+    }
+}
+
+TEST_F(PanelTest, SeveralBridgesAreChosenFromWithTheKeyboardBeforeAnythingIsSent) {
+    SetAdapterSetting(nullptr);
+    SetAdapterLister(TwoBridges);
+    QStringList rows;
+    bool firstRowSelected = false;
+    OnNextModal([&](QDialog *chooser) {
+        auto *list = chooser->findChild<QTreeWidget *>();
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *row = list->topLevelItem(i);
+            rows << QStringList{row->text(0), row->text(1), row->text(2), row->text(3)}.join('|');
+        }
+        firstRowSelected =
+            list->currentItem() == list->topLevelItem(0) && chooser->focusWidget() == list;
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Return);
+    });
+    dlg = std::make_unique<CEvalDlg>();
+    dlg->Create();
+    EXPECT_EQ(rows, (QStringList{"MCP2221|A1|1-2|i2c-7", "CP2112|(none)|1-3.1|i2c-8"}));
+    EXPECT_TRUE(firstRowSelected);
+    std::vector<std::string> expected = {"vtxSelectAdapter(\"sim\") = 0"};
+    expected.insert(expected.end(), sim_session::kSetUpCalls.begin(),
+                    sim_session::kSetUpCalls.end());
+    expected.insert(expected.end(), sim_session::kFreshReadback.begin(),
+                    sim_session::kFreshReadback.end());
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(dlg->GetDlgItem(IDC_VERSION)->toolTip(), QStringLiteral("Adapter sim"));
+}
+
+TEST_F(PanelTest, CancellingTheChooserStartsThePanelWithoutAnAdapter) {
+    SetAdapterSetting(nullptr);
+    SetAdapterLister(TwoBridges);
+    OnNextModal([](QDialog *chooser) { QTest::keyClick(chooser->focusWidget(), Qt::Key_Escape); });
+    StartPanel();
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("USB Initialization Error"));
+    EXPECT_EQ(Tip(), QStringLiteral("no adapter chosen of the 2 USB-to-I2C bridges (usb:A1, sim): "
+                                    "choose one with Choose Adapter... in the context menu"));
+    // The readback and the sliders' first writes went to no adapter at all.
+    ASSERT_FALSE(calls.empty());
+    for (const std::string &line : calls)
+        EXPECT_NE(line.find("(0, 0x36, "), std::string::npos) << line;
 }
 
 // Without a working adapter the panel still opens, says so, and keeps

@@ -84,14 +84,14 @@ void Device::releaseTo(int count) {
         holds_.erase(it);
 }
 
-bool Device::open() {
+bool Device::open(bool switchSupply) {
     char serial[VTX_SERIAL_SIZE] = {};
     if (adapter_ && vtxSelectAdapter(adapter_->c_str()) < 0) {
         openResult_ = -EINVAL;
         complain_(reasonOf(-EINVAL));
         return false;
     }
-    const BoardSetUp s = SetUpBoard(handle_, serial);
+    const BoardSetUp s = SetUpBoard(handle_, serial, switchSupply);
     if (adapter_)
         vtxSelectAdapter(nullptr);
     const auto refuse = [this](int32_t result, const std::string &message) {

@@ -42,7 +42,8 @@ public:
     // saying why) when any step fails. Every set-up step that fails is named.
     // Several bridges and none named is refused: openResult() is then
     // vtx::kNotUnique.
-    bool open();
+    // Without `switchSupply` the board's supply is left as it is.
+    bool open(bool switchSupply = true);
     // The result of the step of open() that failed (negative), 0 when none.
     int32_t openResult() const { return openResult_; }
 

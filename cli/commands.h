@@ -24,6 +24,10 @@ int runFields(bool json);
 int runGet(const std::vector<std::string> &names, bool json);
 int runSet(const std::vector<std::string> &assignments);
 
+// power.cpp: the board's supply (on, off, status) and the bridge's GPIO lines
+int runPower(const std::string &setting, bool json);
+int runGpio(const std::vector<std::string> &assignments, bool force, bool json);
+
 // adapters.cpp
 int runAdapters(bool json);
 

@@ -168,6 +168,20 @@ int main(int argc, char **argv) {
                   "the panel would work");
     doctor->add_flag("--json", json, "Print JSON");
 
+    std::string powerSetting;
+    CLI::App *power = app.add_subcommand(
+        "power", "Switch the board's supply on or off through the bridge's GPIO line the bench "
+                 "description names, or show it");
+    power->add_option("SETTING", powerSetting, "on, off or status")->required();
+    power->add_flag("--json", json, "Print JSON");
+
+    bool forceLine = false;
+    CLI::App *gpio = app.add_subcommand(
+        "gpio", "List the bridge's GPIO lines, or drive some: LINE=0 or LINE=1 (GP1=1)");
+    gpio->add_option("LINE=VALUE", items, "Lines to drive, held while the command runs");
+    gpio->add_flag("--force", forceLine, "Drive the line that switches the board's supply too");
+    gpio->add_flag("--json", json, "Print JSON");
+
     CLI::App *adapters = app.add_subcommand(
         "adapters", "List every I2C bus: which are USB-to-I2C bridges, and the name of each");
     adapters->add_flag("--json", json, "Print JSON");
@@ -215,7 +229,8 @@ int main(int argc, char **argv) {
 
     // A command whose output would go nowhere is not run at all.
     const bool prints = !(write->parsed() || set->parsed() || reset->parsed() || sleep->parsed() ||
-                          load->parsed() || simulate->parsed() || (save->parsed() && path != "-"));
+                          load->parsed() || simulate->parsed() || (save->parsed() && path != "-") ||
+                          (power->parsed() && powerSetting != "status"));
     if (stdoutClosed && prints)
         return cli::complain(cli::kDeviceFailure, "standard output: closed");
 
@@ -246,6 +261,10 @@ int main(int argc, char **argv) {
         status = cli::runDoctor(json);
     else if (adapters->parsed())
         status = cli::runAdapters(json);
+    else if (power->parsed())
+        status = cli::runPower(powerSetting, json);
+    else if (gpio->parsed())
+        status = cli::runGpio(items, forceLine, json);
     else if (watch->parsed())
         status = cli::runWatch(items, interval, count, json);
     else if (simulate->parsed())

@@ -349,11 +349,45 @@ private:
 
     void chip() {
         const ChipRead opened = env_.openAdapter();
+        supply();
         if (opened.result < 0) {
             failed("chip", "the adapter could not be opened and set up: ", opened);
             return;
         }
         identify();
+    }
+
+    // The line that switches the board's supply, when the bench describes
+    // one: there, free, a GPIO pin, and at which level.
+    void supply() {
+        if (!env_.supply)
+            return;
+        const ChipRead r = env_.supply();
+        if (r.result == -ENODATA)
+            return;
+        if (r.result >= 0) {
+            add("supply", Verdict::Pass, r.why);
+            return;
+        }
+        std::string fix;
+        switch (-r.result) {
+        case ENOENT:
+            fix = "the pin's function is kept in the bridge's flash: set it to GPIO with the "
+                  "bridge maker's configuration utility, then plug the bridge in again";
+            break;
+        case EOPNOTSUPP:
+            fix = "take the supply line out of the bench description (and VTX_SUPPLY), or use a "
+                  "bridge whose driver gives GPIO lines (MCP2221, CP2112)";
+            break;
+        case EBUSY:
+            fix = "end the program that holds the line, then try again";
+            break;
+        default:
+            fix = "mend the bench description (" + r.why.substr(0, r.why.find(':')) +
+                  ") or VTX_SUPPLY: name a line the bridge has";
+            break;
+        }
+        add("supply", Verdict::Fail, r.why, fix);
     }
 
     // A step of opening the board or reaching the chip that failed: the

@@ -95,6 +95,11 @@ struct Environment {
     // of its own.
     std::function<ChipRead()> hold;
     std::function<void()> release;
+    // The board's supply as the bench wires it, once the adapter is open:
+    // result 1 on, 0 off (and `why` saying which line, at which level),
+    // -ENODATA when no supply line is described; another negative result
+    // with the library's sentence. Unset: not checked.
+    std::function<ChipRead()> supply;
     // Who holds the board this process has open, as the system shows it
     // ("xq4620-panel, process 4242"); "" when it does not show it.
     std::function<std::string()> holder;

@@ -5,6 +5,7 @@
 #include "chip/xq4620.h"
 #include "link/board_setup.h"
 #include "link/link.h"
+#include "vtx/bench_gpio.h"
 #include "vtx/reason.h"
 
 #include <cerrno>
@@ -193,6 +194,20 @@ Environment systemEnvironment() {
         if (LinkReadRegister(chip::kDeviceAddress, reg, &value))
             return lastFailure();
         return ChipRead{value, {}};
+    };
+    env.supply = [] {
+        const int32_t state = vtx::supplyState(g_hLink);
+        if (state < 0)
+            return state == -ENODATA ? ChipRead{state, {}} : lastFailure();
+        std::vector<vtx::gpio::LineState> lines;
+        std::string found = std::string("the board's supply is ") + (state ? "on" : "off");
+        if (vtx::lineStates(g_hLink, lines) == 0) {
+            for (const auto &l : lines) {
+                if (l.consumer == program_invocation_short_name && l.output)
+                    found += "; " + l.name + " driven at " + std::to_string(l.value);
+            }
+        }
+        return ChipRead{state, found};
     };
     env.holder = lockHolder;
     return env;

@@ -31,7 +31,7 @@ bool BoardSetUp::ok() const {
            !bus.failed() && !gpio.failed() && !power.failed();
 }
 
-BoardSetUp SetUpBoard(int32_t &handle, char *serial) {
+BoardSetUp SetUpBoard(int32_t &handle, char *serial, bool switchSupply) {
     BoardSetUp s;
     s.found = Step(vtxFindControllers());
     // Several bridges and none named: nobody guesses which board is ours.
@@ -58,6 +58,7 @@ BoardSetUp SetUpBoard(int32_t &handle, char *serial) {
         s.firmware[i] = version[i];
     s.bus = Step(vtxI2C_Control(handle, kI2cSpeed, kI2cPullups, kI2cEnable));
     s.gpio = Step(vtxGPIO_WriteControl(handle, 0, 0, 1, 1, 1, 1, 2, 1, 0, 0, 0, 0, 0));
-    s.power = Step(vtxPower_WriteControl(handle, kSupplyOn, kSupplyVoltage));
+    if (switchSupply)
+        s.power = Step(vtxPower_WriteControl(handle, kSupplyOn, kSupplyVoltage));
     return s;
 }

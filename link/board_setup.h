@@ -40,6 +40,8 @@ struct BoardSetUp {
 // was read; the later steps use whatever it holds then (0, or a handle from
 // before, when nothing was opened). `serial` (VTX_SERIAL_SIZE bytes) gets the
 // adapter's serial number.
-BoardSetUp SetUpBoard(int32_t &handle, char *serial);
+// Without `switchSupply` the supply is left as it is (power is then not
+// tried): for a program that only looks at it.
+BoardSetUp SetUpBoard(int32_t &handle, char *serial, bool switchSupply = true);
 
 #endif

@@ -291,6 +291,15 @@ public:
     }
 
     std::string driver(int32_t) const override { return kSimDriver; }
+    int32_t lineStates(int32_t, std::vector<gpio::LineState> &) override {
+        detail::noteProblem("the simulated board has no GPIO lines; its supply is the "
+                            "adapter's own switch (xq4620 power)");
+        return -EOPNOTSUPP;
+    }
+    int32_t setLine(int32_t adapter, const std::string &, int, bool) override {
+        std::vector<gpio::LineState> none;
+        return lineStates(adapter, none);
+    }
     // The adapter's own supply switch is the board's supply.
     int32_t supplyState(int32_t adapter) override {
         return withBoard([&](Board &b) {

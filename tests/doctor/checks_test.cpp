@@ -152,6 +152,18 @@ TEST(Doctor, EachBrokenLinkFailsWithItsFix) {
          "bridge", "name one with --adapter or VTX_ADAPTER"},
         {"a bridge's name that is not here", [](Bench &t) { t.env.setting = "usb:0002"; }, "bridge",
          "xq4620 adapters lists them"},
+        {"the supply pin set to another function",
+         [](Bench &t) {
+             t.env.supply = [] {
+                 return doctor::ChipRead{-ENOENT, "GPIO.2 of usb:0001 (CP2112) is not a GPIO pin"};
+             };
+         },
+         "supply", "set it to GPIO with the bridge maker's configuration utility"},
+        {"the supply line held by another program",
+         [](Bench &t) {
+             t.env.supply = [] { return doctor::ChipRead{-EBUSY, "GPIO.2 ... is held"}; };
+         },
+         "supply", "end the program that holds the line"},
     };
     for (const Row &row : rows) {
         Bench b;

@@ -643,13 +643,33 @@ int32_t I2cDevBackend::supplyState(int32_t adapter) {
     OpenBus *b = live(adapter, error);
     if (!b)
         return error;
-    if (!b->wiring || !b->wiring->supply)
+    if (!b->wiring) { // the GPIO set-up was not made: look now
+        std::string problem;
+        b->wiring = wiringOf(*b, problem);
+        if (!b->wiring) {
+            tell(Trouble::Bench, 0, problem);
+            return -EINVAL;
+        }
+    }
+    if (!b->wiring->supply)
         return -ENODATA;
     int offset = -1;
     if (const int32_t r = lineOf(*b, b->wiring->supply->name, offset); r < 0)
         return r;
-    const int level = b->lines->driven(offset);
-    return level < 0 ? -ENODATA : (level == 1) != b->wiring->supply->activeLow;
+    // Driven by us, or read as it is (as another program left it).
+    int level = b->lines->driven(offset);
+    if (level < 0) {
+        const auto states = b->lines->states(b->driver);
+        level = states[static_cast<size_t>(offset)].value;
+    }
+    if (level < 0) {
+        tell(Trouble::Bench, EBUSY,
+             b->wiring->supply->name + " of " + bridgeOf(*b) +
+                 " cannot be read: another program holds it (" +
+                 b->lines->states(b->driver)[static_cast<size_t>(offset)].consumer + ")");
+        return -EBUSY;
+    }
+    return (level == 1) != b->wiring->supply->activeLow;
 }
 
 int32_t I2cDevBackend::lineStates(int32_t adapter, std::vector<gpio::LineState> &states) {

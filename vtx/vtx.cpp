@@ -15,6 +15,7 @@
 #include "vtx/i2cdev/detect.h"
 #include "vtx/internal.h"
 #include "vtx/interrupt.h"
+#include "vtx/observer.h"
 #include "vtx/reason.h"
 #include "vtx/shared_board.h"
 #include "vtx/vtx_testing.h"
@@ -687,21 +688,26 @@ int32_t vtxPower_WriteControl(int32_t handle, int32_t supplyOn, int32_t voltage)
 }
 
 int32_t vtxI2C_RegisterWrite(int32_t handle, uint16_t device, uint8_t reg, uint8_t value) {
-    vtx::CallScope scope;
-    vtx::Backend *backend = nullptr;
-    int32_t adapter, r;
-    if (!vtx::adapterOf(handle, backend, adapter))
-        r = -EBADF;
-    else if (device > vtx::kMaxDevice)
-        r = -EINVAL;
-    else if ((r = scope.awaitTurn(handle)) == 0)
-        r = vtx::dispatchAt(Call::I2C_RegisterWrite, reg, *backend, [&](vtx::Backend &b) {
-            return b.registerWrite(adapter, device, reg, value);
-        });
-    if (vtx::tracing())
-        vtx::emit(vtx::format("vtxI2C_RegisterWrite(%d, 0x%02X, 0x%02X, 0x%02X) = %d", handle,
-                              device, reg, value, r));
-    vtx::noteResult(r, handle, device);
+    int32_t r;
+    {
+        vtx::CallScope scope;
+        vtx::Backend *backend = nullptr;
+        int32_t adapter;
+        if (!vtx::adapterOf(handle, backend, adapter))
+            r = -EBADF;
+        else if (device > vtx::kMaxDevice)
+            r = -EINVAL;
+        else if ((r = scope.awaitTurn(handle)) == 0)
+            r = vtx::dispatchAt(Call::I2C_RegisterWrite, reg, *backend, [&](vtx::Backend &b) {
+                return b.registerWrite(adapter, device, reg, value);
+            });
+        if (vtx::tracing())
+            vtx::emit(vtx::format("vtxI2C_RegisterWrite(%d, 0x%02X, 0x%02X, 0x%02X) = %d", handle,
+                                  device, reg, value, r));
+        vtx::noteResult(r, handle, device);
+    }
+    // Outside the library's lock, as the read's below.
+    vtx::noteAccess({true, handle, device, reg, value, r});
     return r;
 }
 
@@ -725,6 +731,7 @@ int32_t vtxI2C_RegisterRead(int32_t handle, uint16_t device, uint8_t reg) {
         vtx::noteResult(r, handle, device);
         delayMs = vtx::lib().readDelayMs;
     }
+    vtx::noteAccess({false, handle, device, reg, static_cast<uint8_t>(r < 0 ? 0 : r), r});
     // Outside the library's lock, so that another thread, like another
     // program, may get in before this caller's next call.
     if (delayMs > 0)

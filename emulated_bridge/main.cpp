@@ -27,6 +27,7 @@ constexpr uint8_t kChipAddress = 0x36;
 constexpr auto kBusWait = std::chrono::seconds(60);
 
 std::atomic<bool> g_stop{false};
+std::atomic<int> g_stopSignals{0};
 emulated_bridge::Faults g_faults;
 
 void onSignal(int signal) {
@@ -42,6 +43,7 @@ void onSignal(int signal) {
         break;
     default:
         g_stop = true;
+        ++g_stopSignals;
     }
 }
 
@@ -91,6 +93,23 @@ void announceBus(const std::string &serial, const char *module, int port) {
     if (!g_stop)
         std::cerr << kProgram << ": no I2C bus appeared within 60 s; load " << module
                   << " and i2c-dev (sudo modprobe -a " << module << " i2c-dev) and check dmesg\n";
+}
+
+// Returns once the kernel has removed the unplugged USB device `usbDevice`
+// ("3-2"), so that the next bridge started finds the bus gone, or at a
+// second SIGINT or SIGTERM. The kernel waits for every program that has the
+// bus open to close it.
+void awaitRemoval(const std::string &usbDevice) {
+    const std::string dir = "/sys/bus/usb/devices/" + usbDevice;
+    const int signals = g_stopSignals;
+    for (int waited = 0; ::access(dir.c_str(), F_OK) == 0 && g_stopSignals == signals;
+         waited += 20) {
+        if (waited == 1000)
+            std::cerr << kProgram
+                      << ": waiting for the programs that have the bus open to close it "
+                         "(interrupt again to stop at once)\n";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 } // namespace
@@ -190,10 +209,15 @@ int main(int argc, char **argv) {
     // and may hold someone else's device by now) the device is unplugged,
     // which waits until every program that has the bus open has closed it,
     // as with a real bridge.
-    if (!pulled && (stopped || served < 0))
+    std::string usbDevice;
+    if (!pulled && (stopped || served < 0)) {
+        usbDevice = emulated_bridge::deviceOnPort(emulated_bridge::readStatus(), attached.port);
         emulated_bridge::detachDevice(attached.port);
+    }
     ::shutdown(attached.deviceFd, SHUT_RDWR);
     ::close(attached.deviceFd);
+    if (stopped && !usbDevice.empty())
+        awaitRemoval(usbDevice);
 
     if (dump) {
         for (int reg = 0; reg <= 0x12; ++reg) {

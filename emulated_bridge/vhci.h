@@ -33,12 +33,31 @@ std::vector<int> freePorts(const std::string &statusText, int speed);
 // port was taken since the status was read).
 using AttachTry = std::function<int(int port)>;
 
-// Attaches to the first free port that `readStatus` lists for `speed`, and
-// when another process took that port meanwhile, reads the status again
-// and tries the next free one. The port, or a negated errno: -ENOSPC when
-// every port is taken, the error of a failed attempt otherwise.
+// Whether the root hub still holds the device last plugged into free port
+// `port` of `statusText`. vhci-hcd frees a port as soon as its connection
+// ends, before the hub's thread has removed the device (which waits, for a
+// bridge, until every program has closed its /dev/i2c-N); a device attached
+// there meanwhile is never enumerated, the hub taking it for the old one.
+using PortSettling = std::function<bool(const std::string &statusText, int port)>;
+
+// Attaches to the first free port that `readStatus` lists for `speed` and
+// `settling` does not hold, waiting up to `settleMs` while every free port is
+// settling; when another process took the port meanwhile, reads the status
+// again and tries the next free one. The port, or a negated errno: -ENOSPC
+// when every port is taken, -EAGAIN when every free one is still settling,
+// the error of a failed attempt otherwise.
 int attachToFreePort(const std::function<std::string()> &readStatus, int speed,
-                     const AttachTry &tryAttach);
+                     const AttachTry &tryAttach, const PortSettling &settling,
+                     int settleMs = 10000);
+
+// Where `port` is listed: its controller (0 for the `status` file, 1 for
+// `status.1`...) and its place on its root hub, from 1 (the P of the N-P of
+// the USB device in it); false when it is not listed.
+bool portPlace(const std::string &statusText, int port, int &controller, int &hubPort);
+
+// The PortSettling of a real controller: whether sysfs still has a USB
+// device in the root hub port where `port` of `statusText` is, for `speed`.
+bool hubHoldsDevice(const std::string &vhciDir, const std::string &statusText, int port, int speed);
 
 // A device of `speed` attached to a free port. `deviceFd` is this side's end
 // of the connection, -1 when the attach failed; `error` then says why.

@@ -10,8 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace emulated_bridge;
 
@@ -215,32 +219,81 @@ TEST(EmulatedBridgeParsing, FreePortsAreTheUnusedOnesOfTheHubForTheSpeed) {
     EXPECT_EQ(deviceOnPort(status, 9), "");
 }
 
-TEST(EmulatedBridgeParsing, PortTakenByAnotherProcessSinceTheReadIsLeftForTheNextFreeOne) {
+TEST(EmulatedBridgeParsing, PortTakenOrStillHoldingItsOldDeviceIsLeftForTheNextFreeOne) {
+    const auto settled = [](const std::string &, int) { return false; };
     // Another bridge takes port 0 between this one's read and its attach.
     std::string status = kHeader + kFree0 + kFree1 + kSs;
     std::vector<int> tried;
-    const int port = attachToFreePort([&] { return status; }, kFullSpeed,
-                                      [&](int p) {
-                                          tried.push_back(p);
-                                          if (p == 0) {
-                                              status = kHeader + kUsed0 + kFree1 + kSs;
-                                              return -EBUSY;
-                                          }
-                                          return 0;
-                                      });
-    EXPECT_EQ(port, 1);
+    const auto attach = [&](int p) {
+        tried.push_back(p);
+        if (p == 0) {
+            status = kHeader + kUsed0 + kFree1 + kSs;
+            return -EBUSY;
+        }
+        return 0;
+    };
+    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed, attach, settled), 1);
     EXPECT_EQ(tried, (std::vector<int>{0, 1}));
+
+    // Port 0's hub has not removed its last device yet; once every free
+    // port is in that state, it is waited for, up to the limit.
+    tried.clear();
+    status = kHeader + kFree0 + kFree1 + kSs;
+    int looks = 0;
+    const auto port0Settling = [&](const std::string &, int p) { return p == 0; };
+    const auto allSettlingTwice = [&](const std::string &, int) { return ++looks <= 4; };
+    const auto succeed = [&](int p) {
+        tried.push_back(p);
+        return 0;
+    };
+    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed, succeed, port0Settling), 1);
+    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed, succeed, allSettlingTwice), 0);
+    EXPECT_EQ(tried, (std::vector<int>{1, 0}));
+    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed, succeed,
+                               [](const std::string &, int) { return true; }, 0),
+              -EAGAIN);
 
     // Every port taken, or another failure: said, not retried.
     status = kHeader + kUsed0 + kUsed1 + kSs;
-    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed, [](int) { return 0; }), -ENOSPC);
+    EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed, succeed, settled), -ENOSPC);
     tried.clear();
     status = kHeader + kFree0 + kFree1 + kSs;
     EXPECT_EQ(attachToFreePort([&] { return status; }, kFullSpeed,
                                [&](int p) {
                                    tried.push_back(p);
                                    return -EINVAL;
-                               }),
+                               },
+                               settled),
               -EINVAL);
     EXPECT_EQ(tried, (std::vector<int>{0}));
+}
+
+TEST(EmulatedBridgeParsing, PortsOldDeviceIsLookedForInItsControllersHubForTheSpeed) {
+    // Two controllers: vhci_hcd.0 with root hubs usb3 (USB 2) and usb4
+    // (USB 3), vhci_hcd.1 with usb5 and usb6; devices 3-2 and 5-1 still there.
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("xq-vhci-" + std::to_string(::getpid()));
+    const auto hub = [&](const std::string &controller, int bus, const char *speed) {
+        const fs::path dir = root / controller / ("usb" + std::to_string(bus));
+        fs::create_directories(dir);
+        std::ofstream(dir / "speed") << speed << "\n";
+        return dir;
+    };
+    fs::create_directories(hub("vhci_hcd.0", 3, "480") / "3-2");
+    hub("vhci_hcd.0", 4, "5000");
+    fs::create_directories(hub("vhci_hcd.1", 5, "480") / "5-1");
+    fs::create_directories(hub("vhci_hcd.1", 6, "5000") / "6-2");
+    const std::string vhciDir = (root / "vhci_hcd.0").string();
+
+    const std::string status = kHeader + kFree0 + kFree1 + kSs + kSecond;
+    const struct {
+        int port, speed;
+        bool holds;
+    } rows[] = {
+        {0, kFullSpeed, false}, {1, kFullSpeed, true},   {2, kSuperSpeed, false},
+        {4, kFullSpeed, true},  {6, kSuperSpeed, false}, {9, kFullSpeed, false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(hubHoldsDevice(vhciDir, status, row.port, row.speed), row.holds) << row.port;
+    fs::remove_all(root);
 }

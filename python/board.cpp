@@ -37,6 +37,7 @@
 #include "regfile/register_file.h"
 #include "vtx/adapter_name.h"
 #include "vtx/adapters.h"
+#include "vtx/bench_gpio.h"
 #include "vtx/interrupt.h"
 #include "vtx/reason.h"
 #include "vtx/sim.h"
@@ -201,6 +202,14 @@ std::optional<uint8_t> registerNamedIn(const std::string &message) {
     if (message.compare(0, prefix.size(), prefix) != 0)
         return std::nullopt;
     return chip::parseHexByte(message.substr(prefix.size(), 4));
+}
+
+// The library's sentence for the call of this thread that just failed with
+// `result`; the words for the code otherwise.
+std::string libraryReason(int32_t result) {
+    char text[512] = {};
+    return vtxLastError(text, sizeof text) == result && text[0] ? std::string(text)
+                                                                : vtx::reason(result);
 }
 
 // What the board library tells during one call of this thread; a Board's
@@ -472,6 +481,30 @@ public:
 
     void sleep() {
         run([&] { return board::sleep(*device_); });
+    }
+
+    // The board's supply, through the line the bench description names (on
+    // a simulated board, the adapter's own switch).
+    void power(bool on) {
+        run([&] {
+            const int32_t r = vtxPower_WriteControl(device_->handle(), on ? 1 : 0, 0);
+            if (r < 0)
+                device_->complain(std::string("cannot switch the board's supply ") +
+                                  (on ? "on: " : "off: ") + libraryReason(r));
+            return r >= 0;
+        });
+    }
+
+    // True or False; None when no supply line is described.
+    py::object supply() {
+        int32_t state = 0;
+        run([&] {
+            state = vtx::supplyState(device_->handle());
+            if (state < 0 && state != -ENODATA)
+                device_->complain("the board's supply: " + libraryReason(state));
+            return state >= 0 || state == -ENODATA;
+        });
+        return state == -ENODATA ? py::object(py::none()) : py::object(py::bool_(state == 1));
     }
 
     // Holds the board against every other program of ours, and every other
@@ -822,6 +855,13 @@ notices (a wait for a board another program holds) are warnings of the
         .def("reset", &Board::reset,
              "Software reset: every register to its reset value, the fault flags cleared.")
         .def("sleep", &Board::sleep, "Set the Sleep bit of Control, keeping the rest.")
+        .def("power", &Board::power, py::arg("on"),
+             "Switch the board's supply on or off through the bridge's GPIO line the bench "
+             "description names (on a simulated board, the adapter's own switch). Off lasts "
+             "until a program sets the board up again.")
+        .def_property_readonly("supply", &Board::supply,
+                               "Whether the board's supply is on; None when no supply line is "
+                               "described (the board is powered on its own).")
         .def("get", &Board::get, py::arg("field"),
              "One field's value: the choice text of a field with choices ('24 V'), an int "
              "otherwise.")

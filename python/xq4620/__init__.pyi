@@ -137,6 +137,11 @@ class Board:
         """Software reset: every register to its reset value, the fault flags cleared."""
     def sleep(self) -> None:
         """Set the Sleep bit of Control, keeping the rest."""
+    def power(self, on: bool) -> None:
+        """Switch the board's supply on or off through the bench's supply line."""
+    @property
+    def supply(self) -> Optional[bool]:
+        """Whether the board's supply is on; None when no supply line is described."""
     def transaction(self) -> Transaction:
         """Hold the board against every other program of ours, and the other
         threads of this one, for a `with` block."""

@@ -255,6 +255,19 @@ def test_simulated_faults_are_the_boards(board, shared):
     assert (board.read(0x03), board.read(0x09)) == (0, 0), "a power cycle resets the chip"
 
 
+def test_the_supply_is_switched_and_stays_off_until_a_set_up():
+    board = xq4620.open("sim")
+    assert board.supply is True
+    board.power(False)
+    assert board.supply is False
+    with pytest.raises(xq4620.BoardError) as raised:
+        board.read(0x00)
+    assert raised.value.errno == errno.ENXIO
+    board.power(True)
+    assert board.supply is True and board.read(0x00) == 0xC0, "on again, from its reset values"
+    board.close()
+
+
 def test_the_type_stub_matches_the_module():
     allowlist = os.path.join(os.path.dirname(__file__), "stubtest-allowlist.txt")
     result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "xq4620", "--allowlist",

@@ -4,8 +4,14 @@
 #ifndef CLI_COMMANDS_H
 #define CLI_COMMANDS_H
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+namespace exporter {
+class Recorder;
+}
 
 namespace cli {
 
@@ -43,6 +49,31 @@ int runSimulate(const std::string &fault, const std::string &setting);
 
 // watch.cpp
 int runWatch(const std::vector<std::string> &names, int intervalMs, int count, bool json);
+
+// export_commands.cpp
+// A register file (`path`; "" for the chip's current set-up registers, read
+// under one hold) in `format`, to `out` ("" or "-": standard output).
+int runExport(const std::string &format, const std::string &path, const std::string &out);
+
+// --record: observes every register access from its making to finish(),
+// which appends them to the file as a script of `format`. A form that is
+// none, or a file that is no recording of it, is told at once: status()
+// is then not 0 and the command is not to run.
+class Recording {
+public:
+    Recording(const std::string &path, const std::string &format,
+              std::optional<double> longestPause);
+    ~Recording();
+    int status() const { return status_; }
+    // Appends the accesses under `title` (the command line); the command's
+    // `status`, or 1 when the file could not be written.
+    int finish(const std::string &title, int status);
+
+private:
+    std::string path_;
+    int status_ = 0;
+    std::unique_ptr<exporter::Recorder> recorder_;
+};
 
 } // namespace cli
 

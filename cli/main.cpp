@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -22,6 +24,24 @@ const char kDescription[] =
     "Exit status: 0 done, 1 the adapter, the chip or a file failed, 2 invalid usage or input.";
 
 std::string commandNames(const CLI::App &app);
+
+// The options of xq4620 itself that take a value: "--adapter", "--record",
+// "--record-format" and "--record-max-pause", alone or with "=VALUE".
+bool topValueOption(const std::string &arg, bool *valueFollows = nullptr) {
+    for (const char *name : {"--adapter", "--record", "--record-format", "--record-max-pause"}) {
+        if (arg == name) {
+            if (valueFollows)
+                *valueFollows = true;
+            return true;
+        }
+        if (arg.rfind(std::string(name) + "=", 0) == 0) {
+            if (valueFollows)
+                *valueFollows = false;
+            return true;
+        }
+    }
+    return false;
+}
 
 // What was wrong with the command line, in words that name the real
 // problem: CLI11 says "A subcommand is required" for an unknown option before
@@ -41,7 +61,7 @@ std::string usageProblem(CLI::App &app, const CLI::ParseError &e, int argc, char
             const std::string arg = argv[i];
             if (arg == sub->get_name())
                 beforeCommand = false;
-            if (arg.size() < 2 || arg[0] != '-' || arg.rfind("--adapter", 0) == 0)
+            if (arg.size() < 2 || arg[0] != '-' || topValueOption(arg))
                 continue;
             const std::string name = arg.substr(0, arg.find('='));
             if (app.get_option_no_throw(name) && !beforeCommand)
@@ -57,12 +77,11 @@ std::string usageProblem(CLI::App &app, const CLI::ParseError &e, int argc, char
     }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--adapter") {
-            ++i;
+        bool valueFollows = false;
+        if (topValueOption(arg, &valueFollows)) {
+            i += valueFollows ? 1 : 0;
             continue;
         }
-        if (arg.rfind("--adapter=", 0) == 0)
-            continue;
         if (arg.size() > 1 && arg[0] == '-')
             return cli::quoted(arg) + " is not an option of xq4620 itself; the options of a "
                                       "command follow its name (xq4620 COMMAND --help)";
@@ -77,6 +96,21 @@ std::string commandNames(const CLI::App &app) {
     for (const CLI::App *sub : app.get_subcommands({}))
         names += (names.empty() ? "" : ", ") + sub->get_name();
     return names;
+}
+
+// The command line without its recording options, to head a recording.
+std::string recordTitle(int argc, char **argv) {
+    std::string title = "xq4620";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        bool valueFollows = false;
+        if (arg.rfind("--record", 0) == 0 && topValueOption(arg, &valueFollows)) {
+            i += valueFollows ? 1 : 0;
+            continue;
+        }
+        title += " " + arg;
+    }
+    return title;
 }
 
 } // namespace
@@ -111,6 +145,17 @@ int main(int argc, char **argv) {
     app.add_option("--adapter", adapter,
                    "The adapter, as VTX_ADAPTER takes it: sim, sim:NAME, /dev/i2c-N, usb:SERIAL, "
                    "usb-port:PORT, or empty for the one USB adapter; overrides VTX_ADAPTER");
+
+    std::string recordPath, recordFormat = "shell";
+    double longestPause = -1;
+    app.add_option("--record", recordPath,
+                   "Append every register access of the command to FILE as a script that "
+                   "replays its writes: reads and failures as comments, pauses as sleep lines");
+    app.add_option("--record-format", recordFormat,
+                   "The script's form: shell (default), python or i2ctransfer");
+    app.add_option("--record-max-pause", longestPause,
+                   "Cut every pause of the recording to at most this many seconds")
+        ->check(CLI::NonNegativeNumber);
 
     bool json = false;
     std::string reg, value, path;
@@ -202,6 +247,16 @@ int main(int argc, char **argv) {
         ->check(CLI::Range(1, INT32_MAX));
     watch->add_flag("--json", json, "Print one JSON object a line");
 
+    std::string format, output;
+    CLI::App *exportSetUp = app.add_subcommand(
+        "export", "Export a register file, or without FILE the chip's set-up registers, as C, "
+                  "an i2ctransfer script, Python or a shell script");
+    exportSetUp->add_option("--format", format, "c, i2ctransfer, python or shell")->required();
+    exportSetUp->add_option("FILE", path,
+                            "The register file; - for standard input; none: read the chip");
+    exportSetUp->add_option("-o,--output", output,
+                            "The file to write (as save writes); none or -: standard output");
+
     std::string fault, setting;
     CLI::App *simulate = app.add_subcommand(
         "simulate", "On a shared simulated board (sim:NAME): raise or clear a fault flag, cut or "
@@ -230,9 +285,22 @@ int main(int argc, char **argv) {
     // A command whose output would go nowhere is not run at all.
     const bool prints = !(write->parsed() || set->parsed() || reset->parsed() || sleep->parsed() ||
                           load->parsed() || simulate->parsed() || (save->parsed() && path != "-") ||
-                          (power->parsed() && powerSetting != "status"));
+                          (power->parsed() && powerSetting != "status") ||
+                          (exportSetUp->parsed() && !output.empty() && output != "-"));
     if (stdoutClosed && prints)
         return cli::complain(cli::kDeviceFailure, "standard output: closed");
+
+    std::unique_ptr<cli::Recording> recording;
+    if (app.count("--record") > 0) {
+        recording = std::make_unique<cli::Recording>(
+            recordPath, recordFormat,
+            longestPause >= 0 ? std::optional<double>(longestPause) : std::nullopt);
+        if (recording->status() != cli::kSuccess)
+            return recording->status();
+    } else if (app.count("--record-format") > 0 || app.count("--record-max-pause") > 0) {
+        cli::complain(cli::kUsageError, "--record-format and --record-max-pause go with --record");
+        return cli::kUsageError;
+    }
 
     int status = cli::kUsageError;
     if (info->parsed())
@@ -269,5 +337,9 @@ int main(int argc, char **argv) {
         status = cli::runWatch(items, interval, count, json);
     else if (simulate->parsed())
         status = cli::runSimulate(fault, setting);
+    else if (exportSetUp->parsed())
+        status = cli::runExport(format, path, output);
+    if (recording)
+        status = recording->finish(recordTitle(argc, argv), status);
     return cli::finishOutput(status);
 }

@@ -159,7 +159,8 @@ TEST_F(ExportTest, EveryFormWritesWhatLoadWrites) {
     EXPECT_EQ(transfers, expected);
 
     ASSERT_TRUE(xq({"export", "--format", "python", file, "-o", dir + "/setup.py"}).Succeeded());
-    const CommandResult python = run({XQ_PYTHON, dir + "/setup.py", "--adapter", "sim:python"}, "");
+    const CommandResult python =
+        run({XQ_PYTHON, dir + "/setup.py", "--adapter", "sim:python"}, "bogus");
     EXPECT_TRUE(python.Succeeded()) << python.err;
     EXPECT_EQ(tracedWrites(), expected);
 
@@ -179,7 +180,7 @@ TEST_F(ExportTest, TheChipsSetUpExportsAsTheChipHoldsIt) {
               std::string::npos)
         << r.out;
     write("setup.sh", r.out);
-    ASSERT_TRUE(run({"sh", dir + "/setup.sh", "--adapter", "sim:copy"}).Succeeded());
+    ASSERT_TRUE(run({"sh", dir + "/setup.sh", "--adapter", "sim:copy"}, "bogus").Succeeded());
     EXPECT_EQ(tracedWrites(), expected);
 }
 
@@ -257,8 +258,8 @@ TEST_F(ExportTest, RecordedSessionReplaysItsWrites) {
             << read(std::string("rec.") + form);
         const CommandResult replay =
             form == std::string("shell")
-                ? run({"sh", rec, "--adapter", std::string("sim:replay-") + form}, "")
-                : run({XQ_PYTHON, rec, "--adapter", std::string("sim:replay-") + form}, "");
+                ? run({"sh", rec, "--adapter", std::string("sim:replay-") + form}, "bogus")
+                : run({XQ_PYTHON, rec, "--adapter", std::string("sim:replay-") + form}, "bogus");
         EXPECT_TRUE(replay.Succeeded()) << replay.err << read(std::string("rec.") + form);
         EXPECT_EQ(tracedWrites(), expected) << form;
     }

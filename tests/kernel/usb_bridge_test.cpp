@@ -21,16 +21,10 @@
 #include <sstream>
 
 #include <fcntl.h>
-#include <linux/i2c-dev.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern "C" {
-#include <i2c/smbus.h>
-}
 
 namespace {
 
@@ -81,34 +75,6 @@ std::string caseName(const ::testing::TestParamInfo<BridgeCase> &info) {
     return name;
 }
 
-// What a program run in the guest printed, and its exit status.
-struct CommandRun {
-    int status = -1;
-    std::string out, err;
-};
-
-CommandRun runCommand(const std::string &arguments) {
-    const char *program = std::getenv("XQ_COMMAND_PROGRAM");
-    CommandRun run;
-    if (!program)
-        return run;
-    const std::string command = std::string(program) + " " + arguments + " 2>/tmp/xq-command.err";
-    if (FILE *p = ::popen(command.c_str(), "r")) {
-        char chunk[512];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;)
-            run.out.append(chunk, n);
-        const int status = ::pclose(p);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    }
-    if (FILE *f = std::fopen("/tmp/xq-command.err", "r")) {
-        char chunk[512];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
-            run.err.append(chunk, n);
-        std::fclose(f);
-    }
-    return run;
-}
-
 // One bridge of each kind serves every row of its suite in turn, plugged in
 // at the first and pulled out at the last: on this kernel an MCP2221 takes
 // about 25 s to bind (its driver's start-up requests time out, as the HID
@@ -133,16 +99,7 @@ protected:
     static void forget() { shared_.reset(); }
 
     // Reads through a descriptor of the bridge's own, beside the library.
-    int bareRead(uint8_t reg) {
-        const int fd = ::open(bridge().bus().c_str(), O_RDWR);
-        if (fd < 0)
-            return -errno;
-        int value = -EIO;
-        if (::ioctl(fd, I2C_SLAVE, kChip) == 0)
-            value = i2c_smbus_read_byte_data(fd, reg);
-        ::close(fd);
-        return value;
-    }
+    int bareRead(uint8_t reg) { return ::bareRead(bridge().bus(), reg); }
 
 private:
     static std::unique_ptr<BridgeProcess> shared_;

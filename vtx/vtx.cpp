@@ -425,6 +425,8 @@ void reset() {
     mine().lastResult = 0;
     mine().lastText.clear();
     mine().gaveUp = false;
+    mine().selected.reset();
+    detail::reopenUnplugged() = true;
     holdEnded().notify_all();
     detail::resetSimBoard();
 }

@@ -2,21 +2,33 @@
 // The benchmark of the emulated bridges, run in the kernel test group's guest
 // in place of the tests (see bench/README.md): for each bridge in turn, the
 // panel's thirteen readback reads through the library against the same reads
-// made straight on the bus, the floor i2c-tools sits on. One line a bridge;
-// the exit status says only whether every read succeeded.
+// made straight on the bus, the floor i2c-tools sits on. Then, on an
+// i2c-tiny-usb pulled out and plugged back, how soon after its bus is back
+// a program waiting for it through the library reads again, and what a
+// watch waiting for an unplugged bridge costs the processor. One line a
+// figure; the exit status says only whether every read succeeded.
 #include "bridge_process.h"
 #include "link/link.h"
+#include "vtx/adapters.h"
 #include "vtx/vtx_testing.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -84,10 +96,193 @@ bool measure(const char *bridge) {
     std::printf("BENCH emulated bridge %s, 13 readback reads, %d pairs: vtx median %.0f us "
                 "(%.0f us a read), bare i2c_smbus_read_byte_data median %.0f us, ratio "
                 "(median of pairs) %.3f (target <= 1.10)%s\n",
-                bridge, kPairs, median(viaVtx), median(viaVtx) / 13, median(bare),
-                median(ratios), allRead ? "" : "; SOME READS FAILED");
+                bridge, kPairs, median(viaVtx), median(viaVtx) / 13, median(bare), median(ratios),
+                allRead ? "" : "; SOME READS FAILED");
     std::fflush(stdout);
     return allRead;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Whether sysfs still lists `bus` ("/dev/i2c-1") after up to 10 s.
+bool busGone(const std::string &bus) {
+    const std::string dir = "/sys/class/i2c-dev/" + bus.substr(5);
+    for (int waited = 0; waited < 100; ++waited) {
+        if (::access(dir.c_str(), F_OK) != 0)
+            return true;
+        ::usleep(100000);
+    }
+    return false;
+}
+
+constexpr int kReplugs = 11;
+
+// A program that keeps its handle through a replug: a thread waits for the
+// bridge without polling (vtx::awaitReplug) and reads as soon as it can,
+// while the bridge is plugged in again. Time from the bridge printing its
+// bus to that first read; negative when the library had it first (the
+// bridge looks at sysfs every 20 ms).
+bool measureReplug() {
+    BridgeProcess process;
+    std::string error;
+    if (!process.start("XQ-REPLUG", "1.02", error)) {
+        std::printf("BENCH replug: %s\n", error.c_str());
+        return false;
+    }
+    setenv("VTX_ADAPTER", "usb:XQ-REPLUG", 1);
+    vtx::test::reset();
+    g_hLink = 0;
+    uint8_t firmware = 0, value = 0;
+    if (LinkOpen(&firmware) != 0 || LinkReadRegister(kChip, 0x0A, &value)) {
+        std::printf("BENCH replug: cannot open usb:XQ-REPLUG\n");
+        return false;
+    }
+    std::vector<double> delays, fromNode;
+    int wakeUps = 0;
+    for (int round = 0; round < kReplugs; ++round) {
+        const std::string oldBus = process.bus();
+        process.signal(SIGHUP);
+        process.wait(10);
+        // The call that finds it gone closes the library's descriptor, which
+        // lets the kernel finish removing the bus.
+        if (vtxI2C_RegisterRead(g_hLink, kChip, 0x0A) != -ENODEV || !busGone(oldBus)) {
+            std::printf("BENCH replug: the unplug was not seen, or %s stayed\n", oldBus.c_str());
+            return false;
+        }
+        // When the kernel makes the bus's node: the library hears of the
+        // bridge through the same event.
+        const int nodes = ::inotify_init1(IN_CLOEXEC);
+        ::inotify_add_watch(nodes, "/dev", IN_CREATE);
+        Clock::time_point nodeAt;
+        bool nodeSeen = false;
+        std::thread nodeWatcher([&] {
+            alignas(inotify_event) char events[4096];
+            for (int waited = 0; !nodeSeen && waited < 600; ++waited) {
+                pollfd p{nodes, POLLIN, 0};
+                if (::poll(&p, 1, 100) <= 0)
+                    continue;
+                const ssize_t n = ::read(nodes, events, sizeof events);
+                for (ssize_t at = 0; at < n;) {
+                    const auto *e = reinterpret_cast<const inotify_event *>(events + at);
+                    if (e->len && std::string(e->name).rfind("i2c-", 0) == 0 && !nodeSeen) {
+                        nodeAt = Clock::now();
+                        nodeSeen = true;
+                    }
+                    at += ssize_t(sizeof(inotify_event) + e->len);
+                }
+            }
+        });
+        std::atomic<bool> read{false};
+        Clock::time_point readAt;
+        std::thread waiter([&] {
+            const auto deadline = Clock::now() + std::chrono::seconds(60);
+            while (Clock::now() < deadline) {
+                if (vtx::awaitReplug(g_hLink, 1000) == 0) {
+                    ++wakeUps;
+                    uint8_t v = 0;
+                    if (!LinkReadRegister(kChip, 0x0A, &v)) {
+                        readAt = Clock::now();
+                        read = true;
+                        return;
+                    }
+                }
+            }
+        });
+        const bool up = process.launch("XQ-REPLUG", "1.02", error) && process.awaitBus(error);
+        const Clock::time_point printedAt = Clock::now();
+        waiter.join();
+        nodeWatcher.join();
+        ::close(nodes);
+        if (!up || !read || !nodeSeen) {
+            std::printf("BENCH replug: round %d: %s\n", round,
+                        up ? "no read after the bridge came back" : error.c_str());
+            return false;
+        }
+        delays.push_back(msBetween(printedAt, readAt));
+        fromNode.push_back(msBetween(nodeAt, readAt));
+    }
+    vtx::test::reset();
+    std::sort(delays.begin(), delays.end());
+    std::sort(fromNode.begin(), fromNode.end());
+    std::printf("BENCH replug of an i2c-tiny-usb, %d rounds, first successful read through the "
+                "library after the bridge printed its bus: median %.1f ms (min %.1f, max %.1f); "
+                "after the kernel made its node: median %.1f ms (min %.1f, max %.1f); %d "
+                "wake-ups of awaitReplug in all\n",
+                kReplugs, delays[delays.size() / 2], delays.front(), delays.back(),
+                fromNode[fromNode.size() / 2], fromNode.front(), fromNode.back(), wakeUps);
+    std::fflush(stdout);
+    return true;
+}
+
+// utime + stime of process `pid`, in clock ticks; -1 when unreadable.
+long cpuTicks(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos)
+        return -1;
+    // After the command's name: state (field 3) ... utime (14), stime (15).
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    long utime = -1, stime = -1;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n == 14)
+            utime = std::atol(field.c_str());
+        if (n == 15)
+            stime = std::atol(field.c_str());
+    }
+    return utime < 0 || stime < 0 ? -1 : utime + stime;
+}
+
+// Voluntary context switches of process `pid` (its wake-ups from a
+// wait), -1 when unreadable.
+long wakeUpsOf(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            return std::atol(line.c_str() + line.find(':') + 1);
+    }
+    return -1;
+}
+
+// The processor time of a watch over 10 s: on a bridge it reads every 100 ms,
+// and after the bridge is pulled out, while it waits for it to come back.
+bool measureWatch() {
+    BridgeProcess process;
+    std::string error;
+    CommandProcess watch;
+    if (!process.start("XQ-WATCH", "1.02", error) ||
+        !watch.start({"watch", "--adapter", "usb:XQ-WATCH", "brightness-a"}, error) ||
+        !watch.awaitOutput("brightness-a=0", 20)) {
+        std::printf("BENCH watch: %s%s\n", error.c_str(), watch.output().c_str());
+        return false;
+    }
+    const long hz = ::sysconf(_SC_CLK_TCK);
+    const long watching0 = cpuTicks(watch.pid()), watchingWakes0 = wakeUpsOf(watch.pid());
+    ::sleep(10);
+    const long watching = cpuTicks(watch.pid()) - watching0;
+    const long watchingWakes = wakeUpsOf(watch.pid()) - watchingWakes0;
+    process.signal(SIGHUP);
+    process.wait(10);
+    if (!watch.awaitOutput("adapter unplugged", 10)) {
+        std::printf("BENCH watch: no \"adapter unplugged\": %s\n", watch.output().c_str());
+        return false;
+    }
+    const long waiting0 = cpuTicks(watch.pid()), waitingWakes0 = wakeUpsOf(watch.pid());
+    ::sleep(10);
+    const long waiting = cpuTicks(watch.pid()) - waiting0;
+    const long waitingWakes = wakeUpsOf(watch.pid()) - waitingWakes0;
+    watch.stop(SIGINT);
+    std::printf("BENCH watch brightness-a over 10 s, clock ticks of %ld a second: reading an "
+                "i2c-tiny-usb every 100 ms %ld ticks (%ld wake-ups), waiting for it unplugged "
+                "%ld ticks (%ld wake-ups) (target 0 ticks)\n",
+                hz, watching, watchingWakes, waiting, waitingWakes);
+    std::fflush(stdout);
+    return watching0 >= 0 && waiting0 >= 0;
 }
 
 } // namespace
@@ -96,5 +291,7 @@ int main() {
     bool ok = true;
     for (const char *bridge : {"tiny-usb", "mcp2221", "cp2112", "ft260"})
         ok &= measure(bridge);
+    ok &= measureReplug();
+    ok &= measureWatch();
     return ok ? 0 : 1;
 }

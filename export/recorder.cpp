@@ -175,6 +175,7 @@ bool Recorder::begin(std::string &error) {
     std::string text;
     if (!readRecording(path_, format_, text, error))
         return false;
+    fresh_ = true;
     if (!text.empty())
         return true;
     return regfile::write(path_, recordingPreamble(format_, origin_), error);
@@ -221,7 +222,7 @@ bool Recorder::flush(std::string_view title, std::string &error) {
         return false;
     if (text.empty())
         text = recordingPreamble(format_, origin_);
-    const auto previous = last_ ? last_ : lastAccessIn(text);
+    const auto previous = last_ || fresh_ ? last_ : lastAccessIn(text);
     text += recordingBlock(format_, title, accesses, previous, longest_);
     if (!regfile::write(path_, text, error))
         return false;

@@ -63,7 +63,9 @@ public:
     // Whether the file can take the recording: absent, or a regular file
     // that is empty or a recording of this form; else `error` says why.
     Check check(std::string &error) const;
-    // Writes the preamble now, for a file that is absent or empty.
+    // Writes the preamble now, for a file that is absent or empty. A
+    // recording begun this way is a session of its own: its first pause
+    // is not counted from the last access of one the file holds already.
     bool begin(std::string &error);
     void start();
     void stop();
@@ -87,6 +89,7 @@ private:
     std::vector<Access> accesses_;
     std::optional<std::chrono::system_clock::time_point> last_;
     bool observing_ = false;
+    bool fresh_ = false;
 };
 
 } // namespace exporter

@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <cerrno>
 
+#include "export/recorder.h"
 #include "link/link.h"
 #include "panel/accessible_names.h"
 #include "panel/dialog_builder.h"
@@ -107,6 +108,12 @@ void CEvalDlg::Create() {
     load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     addAction(save);
     addAction(load);
+    m_systemMenu->addAction(tr("&Export Registers..."))->setData(IDM_EXPORT);
+    m_recordAction = m_systemMenu->addAction(tr("Rec&ord..."));
+    m_recordAction->setData(IDM_RECORD);
+    m_stopRecordingAction = m_systemMenu->addAction(tr("S&top Recording"));
+    m_stopRecordingAction->setData(IDM_STOPRECORD);
+    m_stopRecordingAction->setEnabled(false);
     m_systemMenu->addAction(tr("&Diagnose Adapter..."))->setData(IDM_DIAGNOSE);
     m_systemMenu->addAction(tr("C&hoose Adapter..."))->setData(IDM_CHOOSE);
     m_systemMenu->addAction(tr("&Reconnect Adapter"))->setData(IDM_RECONNECT);
@@ -138,6 +145,11 @@ int CEvalDlg::DoModal() {
 
 void CEvalDlg::done(int result) {
     m_ending = true;
+    // A recording ends with the panel, with everything it saw written.
+    if (IsRecording()) {
+        QString error;
+        StopRecording(&error);
+    }
     QDialog::done(result);
 }
 

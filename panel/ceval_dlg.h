@@ -10,11 +10,13 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class QCheckBox;
+class QAction;
 class QComboBox;
 class QLineEdit;
 class QMenu;
@@ -23,6 +25,11 @@ class QSlider;
 namespace vtx {
 struct AdapterListing;
 }
+namespace exporter {
+enum class Format;
+class Recorder;
+} // namespace exporter
+class QTimer;
 
 class CEvalDlg : public QDialog {
     Q_OBJECT
@@ -95,6 +102,12 @@ public:
     // and read back, after it was pulled out and plugged back.
     void OnChooseAdapter();
     void OnReconnectAdapter();
+    // The context menu's Export Registers..., Record... and Stop Recording:
+    // a file dialog whose file type is the form, then ExportRegisters or
+    // StartRecording; StopRecording.
+    void OnExportRegisters();
+    void OnRecord();
+    void OnStopRecording();
     void OnPaint(EventArgs &args);
     void OnQueryDragIcon(EventArgs &args);
 
@@ -198,6 +211,18 @@ public:
     // it; then reads everything back. The status says "Write Error" when
     // any write failed.
     LoadResult LoadRegisters(const QString &path);
+    // What Save writes (the shadows, what the panel last set), in `format`.
+    bool ExportRegisters(const QString &path, exporter::Format format, QString *error);
+    // From here on every register access the panel makes goes into the
+    // script at `path` (a new file, or a recording of the same form to
+    // append to), with its pauses, until StopRecording or the panel ends.
+    // While it runs the window title says so.
+    bool StartRecording(const QString &path, exporter::Format format, QString *error);
+    bool StopRecording(QString *error);
+    bool IsRecording() const { return m_recorder != nullptr; }
+    // Appends what was recorded since the last time; on failure the
+    // recording ends and says why.
+    void FlushRecording();
     // Why the controls cannot show `value` in set-up register `reg`, or
     // nothing when they can.
     std::optional<QString> Unshowable(uint8_t reg, uint8_t value) const;
@@ -253,6 +278,12 @@ private:
     void ShowStatusReason();
     int m_actionDepth = 0;
     int m_currentDrawId = 0;
+    std::unique_ptr<exporter::Recorder> m_recorder;
+    QTimer *m_recordFlush = nullptr;
+    QString m_titleBeforeRecording;
+    QAction *m_recordAction = nullptr;
+    QAction *m_stopRecordingAction = nullptr;
+    void ShowRecordingState();
 };
 
 // The choice of `list` that `text` names, case and spaces aside; -1 for none.

@@ -21,6 +21,12 @@ void CEvalDlg::OnSysCommand(EventArgs &args) {
         OnChooseAdapter();
     } else if (command == IDM_RECONNECT) {
         OnReconnectAdapter();
+    } else if (command == IDM_EXPORT) {
+        OnExportRegisters();
+    } else if (command == IDM_RECORD) {
+        OnRecord();
+    } else if (command == IDM_STOPRECORD) {
+        OnStopRecording();
     } else if (command == SC_CLOSE) {
         close();
     }

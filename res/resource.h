@@ -22,6 +22,9 @@
 #define IDM_DIAGNOSE 0x0040
 #define IDM_CHOOSE 0x0050
 #define IDM_RECONNECT 0x0060
+#define IDM_EXPORT 0x0070
+#define IDM_RECORD 0x0080
+#define IDM_STOPRECORD 0x0090
 #define SC_CLOSE 0xF060
 
 // Controls of the panel.

@@ -7,8 +7,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <regex>
 #include <thread>
 
 #include "panel/register_map.h"
@@ -351,4 +353,77 @@ TEST_F(PanelE2ETest, InterruptStatusOnlyShowsAndSaveAddsItsSuffix) {
     EXPECT_TRUE(std::filesystem::exists(saved + ".txt"));
     EXPECT_FALSE(std::filesystem::exists(saved));
     EndWithEscape();
+}
+
+// A session recorded with Record... (a box, a list, a slider step, SW
+// Reset) replays on another board with the writes the panel made, in order.
+TEST_F(PanelE2ETest, RecordedSessionReplaysItsWritesOnAnotherBoard) {
+    const std::string script = s_dir + "/session.sh";
+    std::filesystem::remove(script);
+    ASSERT_TRUE(session->RightClick(QPoint(20 * s_scale, 20 * s_scale)));
+    ASSERT_TRUE(session->PopupOpens());
+    ASSERT_TRUE(session->Key("o"));
+    ASSERT_TRUE(session->WindowOpens("Record"));
+    ASSERT_TRUE(session->Type("session.sh")); // the first form: xq4620 commands
+    ASSERT_TRUE(session->Key("Return"));
+    for (int i = 0; i < 100 && !std::filesystem::exists(script); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(std::filesystem::exists(script));
+    const size_t recordedFrom = session->Trace().Lines().size();
+
+    ClickBoxes({{IDC_LED_A_EN, "LED_A_EN on", 0x00, 0xC4}});
+    ChooseFromList(IDC_OVP, 2, {RegisterWrite(0x02, 0x58)}, "OVP 32 V");
+    GrabSlider(IDC_BRIGHT_A, false);
+    KeyWrites("End", 0x03, 0xFF);
+    ASSERT_TRUE(session->Click(Layout().CenterPoint(IDC_SW_RESET)));
+    std::vector<std::string> reset = {RegisterWrite(0x0F, 0x01)};
+    const std::vector<std::string> readback = ReadbackOfAFreshChip();
+    reset.insert(reset.end(), readback.begin(), readback.end());
+    ASSERT_TRUE(session->Expect(reset, "SW Reset"));
+
+    ASSERT_TRUE(session->RightClick(QPoint(20 * s_scale, 20 * s_scale)));
+    ASSERT_TRUE(session->PopupOpens());
+    ASSERT_TRUE(session->Key("t")); // Stop Recording
+    const auto has = [&](const std::string &text) {
+        std::ifstream in(script);
+        const std::string all((std::istreambuf_iterator<char>(in)), {});
+        return all.find(text) != std::string::npos;
+    };
+    for (int i = 0; i < 100 && !has("write 0x0F 0x01"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EndWithEscape();
+
+    const auto writes = [](const std::vector<std::string> &lines, size_t from) {
+        const std::regex write(
+            R"(^vtxI2C_RegisterWrite\(\d+, (0x36, 0x[0-9A-F]{2}, 0x[0-9A-F]{2})\) = 0$)");
+        std::vector<std::string> out;
+        std::smatch m;
+        for (size_t i = from; i < lines.size(); ++i) {
+            if (std::regex_match(lines[i], m, write))
+                out.push_back(m[1]);
+        }
+        return out;
+    };
+    const std::vector<std::string> recorded = writes(session->Trace().Lines(), recordedFrom);
+    ASSERT_EQ(recorded.size(), 4u);
+
+    const std::string bin = s_dir + "/bin", replayTrace = s_dir + "/replay.trace";
+    std::filesystem::create_directories(bin);
+    std::filesystem::remove(bin + "/xq4620");
+    std::filesystem::create_symlink(XQ4620_BINARY, bin + "/xq4620");
+    std::filesystem::remove(replayTrace);
+    const CommandResult replay =
+        RunCommand({"sh", script, "--adapter", "sim:replay"},
+                   Environment::Current()
+                       .With("VTX_ADAPTER", "bogus")
+                       .With("VTX_TRACE", replayTrace)
+                       .With("XDG_RUNTIME_DIR", s_dir)
+                       .With("PATH", bin + ":" + Environment::Current().Get("PATH").value_or("")),
+                   Millis(60000));
+    ASSERT_TRUE(replay.Succeeded()) << replay.Describe({"sh", script});
+    std::ifstream in(replayTrace);
+    std::vector<std::string> replayed;
+    for (std::string line; std::getline(in, line);)
+        replayed.push_back(line);
+    EXPECT_EQ(writes(replayed, 0), recorded);
 }

@@ -149,18 +149,22 @@ TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {
 TEST_F(PanelTest, TheContextMenuEndsWithTheAboutEntry) {
     StartPanel();
     const QList<QAction *> actions = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 8);
+    ASSERT_EQ(actions.size(), 11);
     EXPECT_EQ(actions[0]->text(), QStringLiteral("&Save Registers..."));
     EXPECT_EQ(actions[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     EXPECT_EQ(actions[1]->text(), QStringLiteral("&Load Registers..."));
     EXPECT_EQ(actions[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
-    EXPECT_EQ(actions[2]->text(), QStringLiteral("&Diagnose Adapter..."));
-    EXPECT_EQ(actions[3]->text(), QStringLiteral("C&hoose Adapter..."));
-    EXPECT_EQ(actions[4]->text(), QStringLiteral("&Reconnect Adapter"));
-    EXPECT_EQ(actions[5]->text(), QStringLiteral("&Close"));
-    EXPECT_TRUE(actions[6]->isSeparator());
-    EXPECT_EQ(actions[7]->text(), QStringLiteral("&About XQ4620..."));
-    EXPECT_EQ(actions[7]->data().toInt(), IDM_ABOUTBOX);
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("&Export Registers..."));
+    EXPECT_EQ(actions[3]->text(), QStringLiteral("Rec&ord..."));
+    EXPECT_EQ(actions[4]->text(), QStringLiteral("S&top Recording"));
+    EXPECT_FALSE(actions[4]->isEnabled()); // until a recording runs
+    EXPECT_EQ(actions[5]->text(), QStringLiteral("&Diagnose Adapter..."));
+    EXPECT_EQ(actions[6]->text(), QStringLiteral("C&hoose Adapter..."));
+    EXPECT_EQ(actions[7]->text(), QStringLiteral("&Reconnect Adapter"));
+    EXPECT_EQ(actions[8]->text(), QStringLiteral("&Close"));
+    EXPECT_TRUE(actions[9]->isSeparator());
+    EXPECT_EQ(actions[10]->text(), QStringLiteral("&About XQ4620..."));
+    EXPECT_EQ(actions[10]->data().toInt(), IDM_ABOUTBOX);
 }
 
 // A named adapter, or a single bridge, opens as it always did: nobody is

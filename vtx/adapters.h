@@ -86,7 +86,8 @@ bool reopensWhenBack(int32_t handle);
 // Waits, without using the processor, until a device event may have
 // brought `handle`'s unplugged adapter back: 0 then (or at once when it is
 // not unplugged), -ETIMEDOUT after `timeoutMs`, -EINTR when the thread's
-// wait check (vtx/interrupt.h) says so. The next call finds out.
+// wait check (vtx/interrupt.h) says so, which is asked at the start and
+// whenever a signal interrupts the wait. The next call finds out.
 int32_t awaitReplug(int32_t handle, int32_t timeoutMs);
 
 } // namespace vtx

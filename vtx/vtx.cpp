@@ -8,8 +8,8 @@
 
 #include "vtx/adapter_name.h"
 #include "vtx/adapters.h"
-#include "vtx/bench_gpio.h"
 #include "vtx/backend.h"
+#include "vtx/bench_gpio.h"
 #include "vtx/file_lock.h"
 #include "vtx/holds.h"
 #include "vtx/i2cdev/detect.h"
@@ -875,14 +875,22 @@ int32_t awaitReplug(int32_t handle, int32_t timeoutMs) {
                               .count();
         if (left <= 0)
             break;
+        if (events < 0) {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(std::min<int64_t>(left, kInterruptCheckMs)));
+            continue;
+        }
+        // One sleep for the whole time, so that waiting costs nothing: a
+        // signal (Ctrl+C, SIGTERM) ends it early, and its check is asked at
+        // once.
         pollfd p{events, POLLIN, 0};
-        const int slice = static_cast<int>(std::min<int64_t>(left, kInterruptCheckMs));
-        if (events < 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(slice));
-        else if (::poll(&p, 1, slice) > 0) {
+        const int n = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, INT32_MAX)));
+        if (n > 0) {
             r = 0;
             break;
         }
+        if (n < 0 && errno == EINTR)
+            clock = detail::WaitClock();
     }
     if (events >= 0)
         ::close(events);

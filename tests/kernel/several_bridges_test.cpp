@@ -81,7 +81,16 @@ TEST_F(SeveralBridges, AdaptersListsEachBridgeByItsSerialAndNoneAsAutomatic) {
     ASSERT_TRUE(listing.contains("adapters")) << run.out;
     int bridges = 0;
     bool sawStub = false;
+    // What scripts read: the keys stay as they are.
+    const std::vector<std::string> keys = {
+        "automatic", "bridge",  "bus",    "driver", "may_open",       "name",        "node",
+        "port",      "product", "serial", "title",  "why_not_bridge", "why_not_open"};
     for (const nlohmann::json &a : listing["adapters"]) {
+        std::vector<std::string> seen;
+        for (auto it = a.begin(); it != a.end(); ++it)
+            seen.push_back(it.key());
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, keys) << a.dump();
         EXPECT_FALSE(a.value("automatic", true)) << a.dump(); // two bridges: nobody guesses
         if (a.value("node", "") == stubBus()) {
             sawStub = true;

@@ -144,7 +144,11 @@ std::vector<LineState> BridgeLines::states(const std::string &driver) {
                                                       GPIOD_LINE_REQUEST_DIRECTION_AS_IS, 0};
             if (gpiod_line_request(line, &config, 0) == 0) {
                 s.value = gpiod_line_get_value(line);
+                if (s.value < 0)
+                    s.error = errno; // ENOENT from hid-mcp2221: not a GPIO pin
                 gpiod_line_release(line);
+            } else {
+                s.error = errno;
             }
         }
         list.push_back(s);

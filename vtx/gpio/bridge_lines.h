@@ -37,6 +37,7 @@ struct LineState {
     bool output = false;
     int value = -1;       // -1 when it cannot be read (another program holds it)
     std::string consumer; // who holds it, "" when nobody
+    int error = 0;        // why the value could not be read (an errno), when it was not held
 };
 
 // The lines a program of ours drives on one gpiochip, held until the

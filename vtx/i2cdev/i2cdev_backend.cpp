@@ -659,15 +659,28 @@ int32_t I2cDevBackend::supplyState(int32_t adapter) {
     // Driven by us, or read as it is (as another program left it).
     int level = b->lines->driven(offset);
     if (level < 0) {
-        const auto states = b->lines->states(b->driver);
-        level = states[static_cast<size_t>(offset)].value;
-    }
-    if (level < 0) {
-        tell(Trouble::Bench, EBUSY,
-             b->wiring->supply->name + " of " + bridgeOf(*b) +
-                 " cannot be read: another program holds it (" +
-                 b->lines->states(b->driver)[static_cast<size_t>(offset)].consumer + ")");
-        return -EBUSY;
+        const gpio::LineState s = b->lines->states(b->driver)[static_cast<size_t>(offset)];
+        level = s.value;
+        const std::string &name = b->wiring->supply->name;
+        if (level < 0 && s.error == ENOENT) {
+            tell(Trouble::Bench, ENOENT,
+                 name + " of " + bridgeOf(*b) +
+                     " is not a GPIO pin: the bridge's flash gives it another function; set it "
+                     "to GPIO with the bridge maker's configuration utility");
+            return -ENOENT;
+        }
+        if (level < 0 && !s.consumer.empty()) {
+            tell(Trouble::Bench, EBUSY,
+                 name + " of " + bridgeOf(*b) + " cannot be read: another program holds it (" +
+                     s.consumer + ")");
+            return -EBUSY;
+        }
+        if (level < 0) {
+            const int err = s.error ? s.error : EIO;
+            tell(Trouble::Bench, err,
+                 name + " of " + bridgeOf(*b) + " cannot be read: " + std::strerror(err));
+            return -err;
+        }
     }
     return (level == 1) != b->wiring->supply->activeLow;
 }

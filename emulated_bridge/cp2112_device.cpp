@@ -9,9 +9,15 @@
 // answered by input report 0x16 (idle, busy, complete or error, and the
 // length), fetches what was read with DATA_READ_FORCE_SEND (0x12), answered
 // by input report 0x13, and gives up on a transfer with CANCEL (0x17).
+//
+// GPIO as hid-cp2112 drives it: GET/SET GPIO_CONFIG (0x02) carries the
+// direction mask (a set bit an output), the push-pull mask, the special
+// functions and the clock divider; GPIO_GET (0x03) the eight levels;
+// GPIO_SET (0x04) the levels and a mask of the lines they are for.
 #include "emulated_bridge/hid_bridge.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace emulated_bridge {
 namespace {
@@ -94,7 +100,19 @@ private:
     uint8_t status1_ = kSucceeded;
     size_t length_ = 0;
     std::vector<uint8_t> read_; // bytes read and not fetched yet
+    // Every line starts as an open-drain input, its latch low.
+    uint8_t outputs_ = 0x00;
+    uint8_t pushPull_ = 0x00;
+    uint8_t latch_ = 0x00;
+    void linesChanged(uint8_t mask);
 };
+
+void Cp2112Device::linesChanged(uint8_t mask) {
+    for (int line = 0; line < 8; ++line) {
+        if (mask & (1 << line))
+            bus_.lineChanged(line, outputs_ & (1 << line), latch_ & (1 << line));
+    }
+}
 
 std::vector<uint8_t> Cp2112Device::text(uint8_t id, const std::string &value) const {
     const std::vector<uint8_t> d = stringDescriptor(value.substr(0, 30));
@@ -131,9 +149,13 @@ std::vector<uint8_t> Cp2112Device::getFeature(uint8_t id) {
     case kSerialString:
         return text(id, serial_);
     case kGpioConfig:
-        return {kGpioConfig, 0x00, 0xFF, 0x00, 0x00}; // all inputs, push-pull
-    case kGpioGet:
-        return {kGpioGet, 0x00};
+        bus_.note("gpio config get");
+        return {kGpioConfig, outputs_, pushPull_, 0x00, 0x00};
+    case kGpioGet: {
+        bus_.note("gpio get");
+        // An output reads its latch; an input nothing drives reads low.
+        return {kGpioGet, uint8_t(latch_ & outputs_)};
+    }
     }
     return {};
 }
@@ -145,9 +167,29 @@ bool Cp2112Device::setFeature(const std::vector<uint8_t> &report) {
             return false;
         config_ = report;
         return true;
-    case kGpioConfig:
-    case kGpioSet:
+    case kGpioConfig: {
+        if (report.size() < 5)
+            return false;
+        const uint8_t changed = outputs_ ^ report[1];
+        outputs_ = report[1];
+        pushPull_ = report[2];
+        char text[64];
+        std::snprintf(text, sizeof text, "gpio config set outputs 0x%02X push-pull 0x%02X",
+                      outputs_, pushPull_);
+        bus_.note(text);
+        linesChanged(changed);
         return true;
+    }
+    case kGpioSet: {
+        if (report.size() < 3)
+            return false;
+        latch_ = uint8_t((latch_ & ~report[2]) | (report[1] & report[2]));
+        char text[48];
+        std::snprintf(text, sizeof text, "gpio set 0x%02X mask 0x%02X", report[1], report[2]);
+        bus_.note(text);
+        linesChanged(report[2]);
+        return true;
+    }
     }
     return false;
 }

@@ -50,6 +50,7 @@ void onSignal(int signal) {
 void usage(std::ostream &out) {
     out << "usage: " << kProgram
         << " [--bridge NAME] [--serial TEXT] [--release M.mm] [--unplug-after N] [--dump]\n"
+        << "       [--supply-line [!]LINE] [--other-function LINE] [--log FILE]\n"
         << "Plugs the simulated XQ4620 evaluation board into the kernel as a USB-to-I2C bridge\n"
         << "(through vhci-hcd; needs root), prints its /dev/i2c-N once the kernel's driver has\n"
         << "bound, and serves it until interrupted.\n"
@@ -58,6 +59,11 @@ void usage(std::ostream &out) {
         << "  --release M.mm    USB release number, bcdDevice (default 1.02)\n"
         << "  --unplug-after N  pull the bridge out after N I2C messages\n"
         << "  --dump            on exit, print the chip's registers, one \"0xRR 0xVV\" a line\n"
+        << "  --supply-line L   the board's supply is switched by GPIO line L (GP0-GP3 of an\n"
+        << "                    mcp2221, GPIO.0-GPIO.7 of a cp2112; !L: on while low); the\n"
+        << "                    board starts unpowered\n"
+        << "  --other-function L  an mcp2221's pin L is set to another function than GPIO\n"
+        << "  --log FILE        append each GPIO request and I2C message to FILE (- for stderr)\n"
         << "SIGUSR1 switches the board's supply off or back on, SIGUSR2 starts or ends\n"
         << "stretching every transfer, SIGHUP pulls the bridge out.\n";
 }
@@ -112,6 +118,15 @@ void awaitRemoval(const std::string &usbDevice) {
     }
 }
 
+// Why a bridge has no line of that name, after the bridge's name.
+const char *noLine(const std::string &bridge) {
+    if (bridge == "mcp2221")
+        return " has the lines GP0 to GP3 (! in front: on while low)";
+    if (bridge == "cp2112")
+        return " has the lines GPIO.0 to GPIO.7 (! in front: on while low)";
+    return " has no GPIO lines";
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -119,6 +134,7 @@ int main(int argc, char **argv) {
     uint16_t release = 0x0102;
     bool dump = false;
     long unplugAfter = -1;
+    std::string supplyLine, otherFunction, logPath;
     const emulated_bridge::BridgeKind *kind = emulated_bridge::findBridge("tiny-usb");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -156,6 +172,12 @@ int main(int argc, char **argv) {
                           << ": not a number of messages from 1 up\n";
                 return 2;
             }
+        } else if (arg == "--supply-line" && hasValue) {
+            supplyLine = argv[++i];
+        } else if (arg == "--other-function" && hasValue) {
+            otherFunction = argv[++i];
+        } else if (arg == "--log" && hasValue) {
+            logPath = argv[++i];
         } else if (arg == "--dump") {
             dump = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -170,6 +192,37 @@ int main(int argc, char **argv) {
         }
     }
 
+    // The lines are checked once the bridge is known, whatever the order.
+    emulated_bridge::GpioWiring wiring;
+    if (!supplyLine.empty()) {
+        wiring.supply = emulated_bridge::gpioLineOffset(kind->name, supplyLine, &wiring.activeLow);
+        if (wiring.supply < 0) {
+            std::cerr << kProgram << ": --supply-line " << supplyLine << ": " << kind->name
+                      << noLine(kind->name) << "\n";
+            return 2;
+        }
+    }
+    if (!otherFunction.empty()) {
+        wiring.otherFunction = std::string(kind->name) == "mcp2221"
+                                   ? emulated_bridge::gpioLineOffset(kind->name, otherFunction)
+                                   : -1;
+        if (wiring.otherFunction < 0 || otherFunction[0] == '!') {
+            std::cerr << kProgram << ": --other-function " << otherFunction << ": "
+                      << (std::string(kind->name) == "mcp2221"
+                              ? std::string("an mcp2221 has the pins GP0 to GP3")
+                              : std::string("only an mcp2221's pins have other functions"))
+                      << "\n";
+            return 2;
+        }
+    }
+    std::FILE *log = nullptr;
+    if (logPath == "-") {
+        log = stderr;
+    } else if (!logPath.empty() && !(log = std::fopen(logPath.c_str(), "ae"))) {
+        std::cerr << kProgram << ": --log " << logPath << ": " << std::strerror(errno) << "\n";
+        return 2;
+    }
+
     // The board is set up the way the panel sets it up: found, opened and
     // its supply switched on, which starts the chip from its reset values.
     std::unique_ptr<vtx::Backend> board = vtx::makeSimBackend();
@@ -182,6 +235,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     emulated_bridge::BoardBus bus(*board, adapter, g_faults, unplugAfter);
+    bus.wire(wiring);
+    bus.setLog(log);
     const std::unique_ptr<emulated_bridge::BridgeDevice> device =
         emulated_bridge::makeBridge(kind->bridge, bus, serial, release);
 

@@ -10,6 +10,15 @@
 // address shifted left in byte 3; the bytes read are fetched with GET_DATA
 // (0x40). STATUS/SET PARAMETERS (0x10) reports the engine's state, sets the
 // bus speed and cancels a transfer that failed.
+//
+// GPIO SET (0x50) carries four bytes a pin from byte 2: change the value,
+// the value, change the direction, the direction (0 output, 1 input); its
+// answer echoes them, 0xEE in all four for a pin that is not a GPIO. GPIO
+// GET (0x51) answers two bytes a pin from byte 2, laid out as hid-mcp2221
+// reads them: the direction, then the value. A pin in another function
+// answers 0xEE in both, which the driver takes for "not a GPIO" whether it
+// reads the pin's value or its direction (it also takes 0xEF in the byte
+// after the value, which would wrongly fail the next pin's read).
 #include "emulated_bridge/hid_bridge.h"
 
 #include <algorithm>
@@ -39,6 +48,11 @@ constexpr uint8_t kEngineReadComplete = 0x55;
 // Byte 20 of a status answer: the address was not acknowledged.
 constexpr uint8_t kAddressNacked = 0x40;
 
+constexpr int kPins = 4;
+constexpr uint8_t kDirOut = 0x00;
+constexpr uint8_t kDirIn = 0x01;
+constexpr uint8_t kNotGpioValue = 0xEE;
+
 const BridgeIdentity kIdentity = {0x0200, 64, 0x04D8, 0x00DD,
                                   "XQ4620 emulated evaluation board (MCP2221)"};
 
@@ -55,10 +69,15 @@ private:
     void outputReport(const std::vector<uint8_t> &report) override;
     std::vector<uint8_t> status(const std::vector<uint8_t> &command);
     std::vector<uint8_t> getData();
+    std::vector<uint8_t> gpioSet(const std::vector<uint8_t> &command);
+    std::vector<uint8_t> gpioGet();
 
     bool nacked_ = false;       // the last transfer's address was not acknowledged
     std::vector<uint8_t> read_; // bytes read and not fetched yet
     uint8_t divider_ = 26;      // 400 kHz
+    // Every pin starts as an input reading low.
+    uint8_t direction_[kPins] = {kDirIn, kDirIn, kDirIn, kDirIn};
+    uint8_t value_[kPins] = {};
 };
 
 void Mcp2221Device::outputReport(const std::vector<uint8_t> &report) {
@@ -80,16 +99,11 @@ void Mcp2221Device::outputReport(const std::vector<uint8_t> &report) {
         if (bus_.stretching())
             return;
         break;
-    case kGpioGet: {
-        // Every pin an input reading low.
-        std::vector<uint8_t> answer = {kGpioGet, 0x00};
-        for (int pin = 0; pin < 4; ++pin)
-            answer.insert(answer.end(), {0x00, 0x01});
-        sendReport(std::move(answer));
+    case kGpioGet:
+        sendReport(gpioGet());
         return;
-    }
     case kGpioSet:
-        sendReport({kGpioSet, 0x00});
+        sendReport(gpioSet(command));
         return;
     default:
         sendReport({code, 0x01}); // not supported
@@ -133,6 +147,45 @@ std::vector<uint8_t> Mcp2221Device::status(const std::vector<uint8_t> &command) 
     answer[47] = '6';
     answer[48] = '1';
     answer[49] = '2';
+    return answer;
+}
+
+std::vector<uint8_t> Mcp2221Device::gpioSet(const std::vector<uint8_t> &command) {
+    std::vector<uint8_t> answer(command.begin(), command.begin() + 2 + 4 * kPins);
+    answer[1] = 0x00;
+    for (int pin = 0; pin < kPins; ++pin) {
+        const size_t at = size_t(2 + 4 * pin);
+        const std::string name = "GP" + std::to_string(pin);
+        if (!command[at] && !command[at + 2])
+            continue;
+        if (pin == bus_.wiring().otherFunction) {
+            bus_.note("gpio set " + name + " refused: not a GPIO pin");
+            std::fill(answer.begin() + long(at), answer.begin() + long(at) + 4, kNotGpioValue);
+            continue;
+        }
+        if (command[at + 2]) {
+            direction_[pin] = command[at + 3] == kDirOut ? kDirOut : kDirIn;
+            bus_.note("gpio set " + name + " direction " +
+                      (direction_[pin] == kDirOut ? "out" : "in"));
+        }
+        if (command[at]) {
+            value_[pin] = command[at + 1] ? 1 : 0;
+            bus_.note("gpio set " + name + " value " + std::to_string(value_[pin]));
+        }
+        bus_.lineChanged(pin, direction_[pin] == kDirOut, value_[pin]);
+    }
+    return answer;
+}
+
+std::vector<uint8_t> Mcp2221Device::gpioGet() {
+    bus_.note("gpio get");
+    std::vector<uint8_t> answer = {kGpioGet, 0x00};
+    for (int pin = 0; pin < kPins; ++pin) {
+        if (pin == bus_.wiring().otherFunction)
+            answer.insert(answer.end(), {kNotGpioValue, kNotGpioValue});
+        else
+            answer.insert(answer.end(), {direction_[pin], value_[pin]});
+    }
     return answer;
 }
 

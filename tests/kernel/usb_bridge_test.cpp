@@ -41,25 +41,27 @@ int busNumberOf(const std::string &node) {
 }
 
 // Each bridge the emulation offers; the name its kernel driver has in sysfs;
-// and what the driver returns (read in its source) when the board is
+// what the driver returns (read in its source) when the board is
 // unpowered (nothing acknowledges) and when a transfer is stretched past its
-// timeout.
+// timeout; and a GPIO line of the bridge, nullptr when its driver gives the
+// kernel none.
 struct BridgeCase {
     const char *option;
     const char *driver;
     int nack;
     int stretched;
+    const char *line;
 };
 const BridgeCase kBridges[] = {
     // A NACKed address is STATUS_ADDRESS_NAK; a control transfer that times
     // out is "failure writing data".
-    {"tiny-usb", "i2c-tiny-usb", ENXIO, EIO},
+    {"tiny-usb", "i2c-tiny-usb", ENXIO, EIO, nullptr},
     // The engine's address-NACK state; no input report within 4 s.
-    {"mcp2221", "mcp2221", ENXIO, ETIMEDOUT},
+    {"mcp2221", "mcp2221", ENXIO, ETIMEDOUT, "GP2"},
     // Transfer status "error, NACK or timeout"; busy ten polls in a row.
-    {"cp2112", "cp2112", ETIMEDOUT, ETIMEDOUT},
+    {"cp2112", "cp2112", ETIMEDOUT, ETIMEDOUT, "GPIO.2"},
     // Status "error"; controller busy a hundred polls in a row.
-    {"ft260", "ft260", EIO, EIO},
+    {"ft260", "ft260", EIO, EIO, nullptr},
 };
 
 void PrintTo(const BridgeCase &c, std::ostream *out) {
@@ -226,6 +228,23 @@ TEST_P(UsbBridge, UnpoweredBoardFailsAsDocumentedThenPowerBackSucceeds) {
     EXPECT_EQ(run.out.find("--"), std::string::npos) << run.out;
     EXPECT_FALSE(LinkReadRegister(kChip, 0x00, &value));
     EXPECT_EQ(value, 0xC0);
+}
+
+TEST_P(UsbBridge, SupplyLineDescribedIsDrivenOrAClearErrorWithoutGpio) {
+    const std::string line = GetParam().line ? GetParam().line : "GP2";
+    setenv("VTX_SUPPLY", line.c_str(), 1);
+    const CommandRun run = runCommand("dump");
+    unsetenv("VTX_SUPPLY");
+    if (GetParam().line) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        return;
+    }
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.err.find("has no GPIO lines its driver gives the kernel, so " + line +
+                           " cannot switch the board"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("0x0A"), std::string::npos) << run.out;
 }
 
 TEST_P(UsbBridge, StretchedTransferFailsAtTheDriversTimeoutThenRecovers) {

@@ -117,6 +117,12 @@ void CEvalDlg::Create() {
     m_systemMenu->addAction(tr("&Diagnose Adapter..."))->setData(IDM_DIAGNOSE);
     m_systemMenu->addAction(tr("C&hoose Adapter..."))->setData(IDM_CHOOSE);
     m_systemMenu->addAction(tr("&Reconnect Adapter"))->setData(IDM_RECONNECT);
+    m_supplyAction = m_systemMenu->addAction(tr("&Board Supply"));
+    m_supplyAction->setData(IDM_SUPPLY);
+    m_supplyAction->setCheckable(true);
+    m_systemMenu->setToolTipsVisible(true);
+    // Looked at each time the menu opens: another program may have switched it.
+    connect(m_systemMenu, &QMenu::aboutToShow, this, [this] { ShowSupplyState(); });
     QAction *close = m_systemMenu->addAction(tr("&Close"));
     close->setData(SC_CLOSE);
     connect(m_systemMenu, &QMenu::triggered, this,

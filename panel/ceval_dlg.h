@@ -102,6 +102,12 @@ public:
     // and read back, after it was pulled out and plugged back.
     void OnChooseAdapter();
     void OnReconnectAdapter();
+    // The context menu's Board Supply: switches the board's supply off, or
+    // on and reads the chip back; no control writes. ShowSupplyState: the
+    // entry checked while the supply is on, disabled with the reason as its
+    // tooltip when there is nothing to switch (no supply line described).
+    void OnBoardSupply();
+    void ShowSupplyState();
     // The context menu's Export Registers..., Record... and Stop Recording:
     // a file dialog whose file type is the form, then ExportRegisters or
     // StartRecording; StopRecording.
@@ -283,6 +289,7 @@ private:
     QString m_titleBeforeRecording;
     QAction *m_recordAction = nullptr;
     QAction *m_stopRecordingAction = nullptr;
+    QAction *m_supplyAction = nullptr;
     void ShowRecordingState();
 };
 

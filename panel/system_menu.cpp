@@ -27,6 +27,8 @@ void CEvalDlg::OnSysCommand(EventArgs &args) {
         OnRecord();
     } else if (command == IDM_STOPRECORD) {
         OnStopRecording();
+    } else if (command == IDM_SUPPLY) {
+        OnBoardSupply();
     } else if (command == SC_CLOSE) {
         close();
     }

@@ -25,6 +25,7 @@
 #define IDM_EXPORT 0x0070
 #define IDM_RECORD 0x0080
 #define IDM_STOPRECORD 0x0090
+#define IDM_SUPPLY 0x00A0
 #define SC_CLOSE 0xF060
 
 // Controls of the panel.

@@ -622,6 +622,37 @@ TEST_F(Actions, ReconnectAdapterAfterAReplugReadsTheChipBackAndWritesNothing) {
     EXPECT_EQ(calls.size(), expected.size());
 }
 
+// Board Supply, checked while the board's supply is on (the simulated
+// board's own switch): off cuts it and nothing else; on switches it back and
+// shows the chip, started afresh, by a readback. No control writes.
+TEST_F(Actions, BoardSupplyIsSwitchedByTheUserAndReadsTheChipBackWhenOn) {
+    QMenu *menu = dlg->GetSystemMenu();
+    QAction *supply = menu->actions().at(8);
+    ClickBox(IDC_LED_A_EN);
+    emit menu->aboutToShow();
+    EXPECT_TRUE(supply->isEnabled());
+    EXPECT_TRUE(supply->isChecked());
+    ClearCalls();
+    supply->trigger();
+    EXPECT_EQ(calls, (std::vector<std::string>{"vtxPower_WriteControl(1, 0, 0) = 0"}));
+    EXPECT_FALSE(supply->isChecked());
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Board Supply Off"));
+    EXPECT_FALSE(vtx::sim::powered());
+
+    ClearCalls();
+    supply->trigger();
+    std::vector<std::string> expected = {"vtxPower_WriteControl(1, 1, 0) = 0"};
+    expected.insert(expected.end(), sim_session::kFreshReadback.begin(),
+                    sim_session::kFreshReadback.end());
+    EXPECT_EQ(calls, expected);
+    EXPECT_TRUE(supply->isChecked());
+    EXPECT_FALSE(Checked(IDC_LED_A_EN)); // the chip's reset value
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Readback Complete"));
+    dlg->repaint();
+    Settle();
+    EXPECT_EQ(calls.size(), expected.size());
+}
+
 // What a user sees, found the way a user finds it: by the texts on the
 // screen, not through the template or the control IDs.
 namespace {

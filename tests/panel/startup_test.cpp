@@ -149,7 +149,7 @@ TEST(VersionLine, EachFirmwareNibblePrintsInDecimal) {
 TEST_F(PanelTest, TheContextMenuEndsWithTheAboutEntry) {
     StartPanel();
     const QList<QAction *> actions = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 11);
+    ASSERT_EQ(actions.size(), 12);
     EXPECT_EQ(actions[0]->text(), QStringLiteral("&Save Registers..."));
     EXPECT_EQ(actions[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     EXPECT_EQ(actions[1]->text(), QStringLiteral("&Load Registers..."));
@@ -161,10 +161,12 @@ TEST_F(PanelTest, TheContextMenuEndsWithTheAboutEntry) {
     EXPECT_EQ(actions[5]->text(), QStringLiteral("&Diagnose Adapter..."));
     EXPECT_EQ(actions[6]->text(), QStringLiteral("C&hoose Adapter..."));
     EXPECT_EQ(actions[7]->text(), QStringLiteral("&Reconnect Adapter"));
-    EXPECT_EQ(actions[8]->text(), QStringLiteral("&Close"));
-    EXPECT_TRUE(actions[9]->isSeparator());
-    EXPECT_EQ(actions[10]->text(), QStringLiteral("&About XQ4620..."));
-    EXPECT_EQ(actions[10]->data().toInt(), IDM_ABOUTBOX);
+    EXPECT_EQ(actions[8]->text(), QStringLiteral("&Board Supply"));
+    EXPECT_TRUE(actions[8]->isCheckable());
+    EXPECT_EQ(actions[9]->text(), QStringLiteral("&Close"));
+    EXPECT_TRUE(actions[10]->isSeparator());
+    EXPECT_EQ(actions[11]->text(), QStringLiteral("&About XQ4620..."));
+    EXPECT_EQ(actions[11]->data().toInt(), IDM_ABOUTBOX);
 }
 
 // A named adapter, or a single bridge, opens as it always did: nobody is

@@ -5,8 +5,10 @@
 // made straight on the bus, the floor i2c-tools sits on. Then, on an
 // i2c-tiny-usb pulled out and plugged back, how soon after its bus is back
 // a program waiting for it through the library reads again, and what a
-// watch waiting for an unplugged bridge costs the processor. One line a
-// figure; the exit status says only whether every read succeeded.
+// watch waiting for an unplugged bridge costs the processor. And through
+// each bridge with GPIO lines, the board's set-up with and without a supply
+// line described: its time and the GPIO requests the bridge gets. One line
+// a figure; the exit status says only whether every read succeeded.
 #include "bridge_process.h"
 #include "link/link.h"
 #include "vtx/adapters.h"
@@ -30,6 +32,7 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -285,6 +288,70 @@ bool measureWatch() {
     return watching0 >= 0 && waiting0 >= 0;
 }
 
+// The set-up (LinkOpen: find, serial, open, firmware, bus, GPIO, power)
+// through `bridge`, its supply on `line`, with the bench description naming
+// the line (settle-ms 0: the wait is a sleep, not measured) and without.
+bool measureSupply(const char *bridge, const char *line) {
+    const std::string log = std::string("/tmp/bench-gpio-") + bridge + ".log";
+    BridgeProcess process;
+    std::string error;
+    if (!process.start("XQEB-SUPPLY", "1.02", error,
+                       {"--bridge", bridge, "--supply-line", line, "--log", log})) {
+        std::printf("BENCH supply %s: %s\n", bridge, error.c_str());
+        return false;
+    }
+    unsetenv("VTX_ADAPTER");
+    unsetenv("VTX_SUPPLY");
+    setenv("XDG_CONFIG_HOME", "/tmp/bench-config", 1);
+    ::mkdir("/tmp/bench-config", 0700);
+    ::mkdir("/tmp/bench-config/xq4620", 0700);
+    const std::string bench = "/tmp/bench-config/xq4620/bench.conf";
+    const auto logged = [&log] {
+        std::ifstream in(log);
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);)
+            lines.push_back(l);
+        return lines;
+    };
+    bool ok = true;
+    double ms[2] = {};
+    int requests[2] = {};
+    for (int described = 1; described >= 0; --described) {
+        if (described)
+            std::ofstream(bench) << "[usb:XQEB-SUPPLY]\nsupply = " << line << "\n";
+        else
+            ::unlink(bench.c_str());
+        std::vector<double> times;
+        std::vector<double> counts;
+        for (int round = 0; round < 11; ++round) {
+            vtx::test::reset();
+            g_hLink = 0;
+            const size_t before = logged().size();
+            uint8_t firmware = 0, value = 0;
+            const auto t0 = Clock::now();
+            ok &= LinkOpen(&firmware) == 0;
+            times.push_back(msBetween(t0, Clock::now()));
+            const std::vector<std::string> lines = logged();
+            counts.push_back(double(
+                std::count_if(lines.begin() + long(before), lines.end(),
+                              [](const std::string &l) { return l.rfind("gpio", 0) == 0; })));
+            ok &= LinkReadRegister(kChip, 0x0A, &value) == 0 && value == 0x46;
+        }
+        ms[described] = median(times);
+        requests[described] = int(median(counts));
+    }
+    vtx::test::reset();
+    ::unlink(bench.c_str());
+    unsetenv("XDG_CONFIG_HOME");
+    std::printf("BENCH set-up through %s, 11 rounds each: with supply line %s median %.1f ms, "
+                "%d GPIO requests; without a bench entry median %.1f ms, %d GPIO requests "
+                "(target: one line request, three requests of the driver)%s\n",
+                bridge, line, ms[1], requests[1], ms[0], requests[0],
+                ok ? "" : "; THE CHIP DID NOT ANSWER");
+    std::fflush(stdout);
+    return ok;
+}
+
 } // namespace
 
 int main() {
@@ -293,5 +360,7 @@ int main() {
         ok &= measure(bridge);
     ok &= measureReplug();
     ok &= measureWatch();
+    ok &= measureSupply("mcp2221", "GP2");
+    ok &= measureSupply("cp2112", "GPIO.2");
     return ok ? 0 : 1;
 }

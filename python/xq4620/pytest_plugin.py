@@ -82,8 +82,8 @@ def _workers(config):
     if getattr(config.option, "dist", "no") == "no":
         return 0
     count = 0
-    for spec in getattr(config.option, "tx", None) or []:
-        times, star, _ = spec.partition("*")
+    for gateway in getattr(config.option, "tx", None) or []:
+        times, star, _ = gateway.partition("*")
         count += int(times) if star and times.isdigit() else 1
     return count
 

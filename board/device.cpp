@@ -15,15 +15,6 @@
 namespace board {
 namespace {
 
-// The library's own sentence for the call that just failed, which knows the
-// chip and the adapter's driver; the bare words for the code otherwise.
-std::string reasonOf(int32_t result) {
-    char text[512];
-    if (result < 0 && vtxLastError(text, sizeof text) == result && text[0])
-        return text;
-    return vtx::reason(result);
-}
-
 std::string reasonOf(const SetUpStep &step) {
     return step.why.empty() ? vtx::reason(step.result) : step.why;
 }
@@ -39,6 +30,13 @@ std::string adapterSetting(const std::optional<std::string> &given) {
 }
 
 } // namespace
+
+std::string libraryReason(int32_t result) {
+    char text[512];
+    if (result < 0 && vtxLastError(text, sizeof text) == result && text[0])
+        return text;
+    return vtx::reason(result);
+}
 
 std::string escaped(const std::string &text) {
     std::string out;
@@ -88,7 +86,7 @@ bool Device::open(bool switchSupply) {
     char serial[VTX_SERIAL_SIZE] = {};
     if (adapter_ && vtxSelectAdapter(adapter_->c_str()) < 0) {
         openResult_ = -EINVAL;
-        complain_(reasonOf(-EINVAL));
+        complain_(libraryReason(-EINVAL));
         return false;
     }
     const BoardSetUp s = SetUpBoard(handle_, serial, switchSupply);
@@ -151,7 +149,7 @@ bool Device::hold() {
         ++holds_[std::this_thread::get_id()];
         return true;
     }
-    complain_(r == -EBUSY ? std::string(kBusy) : "cannot hold the board: " + reasonOf(r));
+    complain_(r == -EBUSY ? std::string(kBusy) : "cannot hold the board: " + libraryReason(r));
     return false;
 }
 
@@ -159,7 +157,7 @@ std::optional<uint8_t> Device::read(uint8_t reg) {
     const int32_t r = vtxI2C_RegisterRead(handle_, chip::kDeviceAddress, reg);
     if (r < 0) {
         complain_(chip::registerLabel(reg) +
-                  ": read failed: " + (r == -EBUSY ? std::string(kBusy) : reasonOf(r)));
+                  ": read failed: " + (r == -EBUSY ? std::string(kBusy) : libraryReason(r)));
         return std::nullopt;
     }
     return static_cast<uint8_t>(r & 0xFF);
@@ -169,7 +167,7 @@ bool Device::write(uint8_t reg, uint8_t value) {
     const int32_t r = vtxI2C_RegisterWrite(handle_, chip::kDeviceAddress, reg, value);
     if (r != 0) {
         complain_(chip::registerLabel(reg) +
-                  ": write failed: " + (r == -EBUSY ? std::string(kBusy) : reasonOf(r)));
+                  ": write failed: " + (r == -EBUSY ? std::string(kBusy) : libraryReason(r)));
         return false;
     }
     return true;

@@ -24,6 +24,11 @@ using Complaints = std::function<void(const std::string &)>;
 // person typed cannot move the cursor or ring the bell in a message.
 std::string escaped(const std::string &text);
 
+// The library's own sentence for the call of this thread that just failed
+// with `result` (it knows the chip and the adapter's driver); the bare words
+// for the code otherwise.
+std::string libraryReason(int32_t result);
+
 // What a program says when another one holds the board past the wait.
 inline constexpr char kBusy[] = "the board is busy: another program holds it";
 

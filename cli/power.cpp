@@ -9,20 +9,9 @@
 #include "cli/messages.h"
 #include "vtx/bench_gpio.h"
 #include "vtx/gpio/bench_description.h"
-#include "vtx/reason.h"
 #include "vtx/vtx.h"
 
 namespace cli {
-namespace {
-
-// The library's sentence for the call that just failed.
-std::string lastReason(int32_t result) {
-    char text[512] = {};
-    return vtxLastError(text, sizeof text) == result && text[0] ? text : vtx::reason(result);
-}
-
-} // namespace
-
 int runPower(const std::string &setting, bool json) {
     if (setting != "on" && setting != "off" && setting != "status")
         return complain(kUsageError, quoted(setting) + " is not on, off or status");
@@ -35,11 +24,12 @@ int runPower(const std::string &setting, bool json) {
         return kDeviceFailure;
     if (setting == "off") {
         if (const int32_t r = vtxPower_WriteControl(device.handle(), 0, 0); r < 0)
-            return complain(kDeviceFailure, "cannot switch the supply off: " + lastReason(r));
+            return complain(kDeviceFailure,
+                            "cannot switch the supply off: " + board::libraryReason(r));
     }
     const int32_t state = vtx::supplyState(device.handle());
     if (state < 0 && state != -ENODATA)
-        return complain(kDeviceFailure, "the board's supply: " + lastReason(state));
+        return complain(kDeviceFailure, "the board's supply: " + board::libraryReason(state));
     const char *text = state == 1 ? "on" : state == 0 ? "off" : nullptr;
     if (json) {
         std::printf("%s\n", nlohmann::ordered_json{{"supply", text ? nlohmann::ordered_json(text)
@@ -77,11 +67,11 @@ int runGpio(const std::vector<std::string> &assignments, bool force, bool json) 
     for (const auto &[name, value] : sets) {
         if (const int32_t r = vtx::setLine(device.handle(), name, value, force); r < 0)
             return complain(r == -EPERM || r == -EINVAL ? kUsageError : kDeviceFailure,
-                            lastReason(r));
+                            board::libraryReason(r));
     }
     std::vector<vtx::gpio::LineState> lines;
     if (const int32_t r = vtx::lineStates(device.handle(), lines); r < 0)
-        return complain(kDeviceFailure, lastReason(r));
+        return complain(kDeviceFailure, board::libraryReason(r));
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const auto &l : lines)

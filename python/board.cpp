@@ -204,14 +204,6 @@ std::optional<uint8_t> registerNamedIn(const std::string &message) {
     return chip::parseHexByte(message.substr(prefix.size(), 4));
 }
 
-// The library's sentence for the call of this thread that just failed with
-// `result`; the words for the code otherwise.
-std::string libraryReason(int32_t result) {
-    char text[512] = {};
-    return vtxLastError(text, sizeof text) == result && text[0] ? std::string(text)
-                                                                : vtx::reason(result);
-}
-
 // What the board library tells during one call of this thread; a Board's
 // calls in several threads each keep their own.
 thread_local std::vector<std::string> *told = nullptr;
@@ -490,7 +482,7 @@ public:
             const int32_t r = vtxPower_WriteControl(device_->handle(), on ? 1 : 0, 0);
             if (r < 0)
                 device_->complain(std::string("cannot switch the board's supply ") +
-                                  (on ? "on: " : "off: ") + libraryReason(r));
+                                  (on ? "on: " : "off: ") + board::libraryReason(r));
             return r >= 0;
         });
     }
@@ -501,7 +493,7 @@ public:
         run([&] {
             state = vtx::supplyState(device_->handle());
             if (state < 0 && state != -ENODATA)
-                device_->complain("the board's supply: " + libraryReason(state));
+                device_->complain("the board's supply: " + board::libraryReason(state));
             return state >= 0 || state == -ENODATA;
         });
         return state == -ENODATA ? py::object(py::none()) : py::object(py::bool_(state == 1));

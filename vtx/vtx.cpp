@@ -824,25 +824,32 @@ void setReopenUnplugged(bool reopen) {
     detail::reopenUnplugged() = reopen;
 }
 
-std::string whereIs(int32_t handle) {
+namespace {
+
+// What `handle`'s backend says of its adapter, `none` for a handle the
+// library did not hand out; not a call on the adapter, so not traced.
+template <typename T, typename F> T askBackend(int32_t handle, T none, F &&ask) {
     CallScope scope;
     Backend *backend = nullptr;
     int32_t adapter;
-    return adapterOf(handle, backend, adapter) ? backend->where(adapter) : std::string();
+    return adapterOf(handle, backend, adapter) ? ask(*backend, adapter) : none;
+}
+
+} // namespace
+
+std::string whereIs(int32_t handle) {
+    return askBackend(handle, std::string(),
+                      [](Backend &b, int32_t adapter) { return b.where(adapter); });
 }
 
 bool unplugged(int32_t handle) {
-    CallScope scope;
-    Backend *backend = nullptr;
-    int32_t adapter;
-    return adapterOf(handle, backend, adapter) && backend->unplugged(adapter);
+    return askBackend(handle, false,
+                      [](Backend &b, int32_t adapter) { return b.unplugged(adapter); });
 }
 
 bool reopensWhenBack(int32_t handle) {
-    CallScope scope;
-    Backend *backend = nullptr;
-    int32_t adapter;
-    return adapterOf(handle, backend, adapter) && backend->reopens(adapter);
+    return askBackend(handle, false,
+                      [](Backend &b, int32_t adapter) { return b.reopens(adapter); });
 }
 
 int32_t awaitReplug(int32_t handle, int32_t timeoutMs) {
@@ -915,9 +922,7 @@ template <typename F> int32_t onHandle(int32_t handle, F &&call) {
 } // namespace
 
 int32_t supplyState(int32_t handle) {
-    const int32_t r =
-        onHandle(handle, [](Backend &b, int32_t adapter) { return b.supplyState(adapter); });
-    return r;
+    return onHandle(handle, [](Backend &b, int32_t adapter) { return b.supplyState(adapter); });
 }
 
 int32_t lineStates(int32_t handle, std::vector<gpio::LineState> &states) {

@@ -545,6 +545,15 @@ std::optional<gpio::Wiring> I2cDevBackend::wiringOf(const OpenBus &b, std::strin
     return found;
 }
 
+int32_t I2cDevBackend::loadWiring(OpenBus &b) {
+    std::string problem;
+    b.wiring = wiringOf(b, problem);
+    if (b.wiring)
+        return 0;
+    tell(Trouble::Bench, 0, problem);
+    return -EINVAL;
+}
+
 int32_t I2cDevBackend::lineOf(OpenBus &b, const std::string &name, int &offset) {
     if (!b.lines) {
         const std::string chip = gpio::chipOf(sysfsRoot_, b.usbDevice);
@@ -595,12 +604,8 @@ int32_t I2cDevBackend::gpioWriteControl(int32_t adapter, const GpioConfig &cfg) 
         return error;
     b->setUp[1] = true;
     b->gpio = cfg;
-    std::string problem;
-    b->wiring = wiringOf(*b, problem);
-    if (!b->wiring) {
-        tell(Trouble::Bench, 0, problem);
-        return -EINVAL;
-    }
+    if (const int32_t r = loadWiring(*b); r < 0)
+        return r;
     // The fixed lines at their levels; the supply line is only looked up
     // here, so that a wrong one fails the set-up before anything is powered.
     int offset = -1;
@@ -643,14 +648,9 @@ int32_t I2cDevBackend::supplyState(int32_t adapter) {
     OpenBus *b = live(adapter, error);
     if (!b)
         return error;
-    if (!b->wiring) { // the GPIO set-up was not made: look now
-        std::string problem;
-        b->wiring = wiringOf(*b, problem);
-        if (!b->wiring) {
-            tell(Trouble::Bench, 0, problem);
-            return -EINVAL;
-        }
-    }
+    // The GPIO set-up was not made: look now.
+    if (const int32_t r = b->wiring ? 0 : loadWiring(*b); r < 0)
+        return r;
     if (!b->wiring->supply)
         return -ENODATA;
     int offset = -1;

@@ -141,6 +141,8 @@ private:
     // The bench's wiring of bus `b`: its section by the bridge's name, by
     // its serial or port name, or by its path.
     std::optional<gpio::Wiring> wiringOf(const OpenBus &b, std::string &problem) const;
+    // b.wiring from the bench description; -EINVAL (told) when it is bad.
+    int32_t loadWiring(OpenBus &b);
     // The bridge's gpiochip opened, and the offset of line `name` on it; a
     // negative result (told) when either is not there.
     int32_t lineOf(OpenBus &b, const std::string &name, int &offset);
